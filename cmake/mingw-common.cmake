@@ -1,0 +1,10 @@
+set(CMAKE_C_COMPILER ${ULV_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ULV_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${ULV_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${ULV_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Tests of this build run under Wine; the wrapper gives every run the test session's prefix and display.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/wine/wine-run.sh)

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The project's test command: installs what the builds need, builds the three trees (native with
+# sanitizers, win64 for Wine, win32 the shipping stub) and runs every test through one CTest run.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+bash scripts/install-deps.sh
+bash scripts/build.sh
+
+# One fresh Wine prefix and one display for the whole run.
+export ULV_WINEPREFIX="$root/build/wineprefix"
+rm -rf "$ULV_WINEPREFIX" "$ULV_WINEPREFIX.lock"
+xvfb_pid=""
+cleanup() {
+  WINEPREFIX="$ULV_WINEPREFIX" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 90 120); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    break
+  done
+  sleep 1
+fi
+
+# The three trees form one test project, so that CTest prints one summary for all of them.
+cat > build/CTestTestfile.cmake <<'CTEST'
+subdirs("native" "win64" "win32")
+CTEST
+ctest --test-dir build --output-on-failure -j2 "$@"

@@ -1,0 +1,368 @@
+// ulvbuild: copies the stub executable and appends a container of setup data to the copy.
+// Exit codes: 0 built, 1 an input was refused or a file could not be read or written,
+// 2 the command line is malformed.
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "builder/ContainerBuilder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using builder::BuildError;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+const char* const kHelp = R"(ulvbuild - appends a container of setup data to a copy of the stub executable
+
+Usage:
+  ulvbuild --stub STUB.exe --out SETUP.exe [options]
+
+The output is the stub, followed by the header strings (language table, update list and,
+for an Internet setup, download list), one record per payload file (or several for a large
+file), and the 74-byte trailer. For an executable stub ("MZ" at byte 0, "PE" at byte 256)
+the offset of the end of the data is written into bytes 248-255 of the copy, so that bytes
+added after the build (a signature) do not hide the trailer.
+
+Options take their value as the next argument or after "=" (--level=6).
+
+Input and output:
+  --stub FILE             the stub executable to copy (at least 258 bytes)
+  --out FILE              the setup file to write (replaced when it exists)
+  --files DIR             every regular file below DIR becomes a payload file, named by its
+                          path relative to DIR with "\" as separator, in sorted order;
+                          may be repeated
+  --file SRC=NAME         adds the file SRC under the relative name NAME ("/" or "\" as
+                          separator); may be repeated; SRC must not contain "="
+  --main NAME             marks the payload file NAME (letter case ignored) as the main file,
+                          the program started after unpacking
+  --main-args ARGS        the main file's command-line arguments (needs --main)
+
+Payload records:
+  --store                 store the files as they are instead of deflating them with zlib
+  --level N               zlib compression level 0-9 (default 9)
+  --chunk-size BYTES      cut files larger than BYTES into several records of the same name;
+                          BYTES may end in K, M or G (times 1024, 1024^2, 1024^3). Without it
+                          files are still cut into pieces of 1G, as record lengths are 32-bit
+  --no-dates              write 0 instead of the files' modification times
+
+Header strings:
+  --languages FILE        language texts, see "Language file" below; without it the
+                          container holds no translation and the stub uses its built-in texts
+  --update-url URL        address from which the auto-update agent fetches its files
+  --info-file NAME        name of the information file on that server
+  --agent-exe NAME        file name of the auto-update agent executable
+  --update-token TEXT     update token
+  --hidden                the setup runs hidden
+  --download-url URL      Internet folder of the setup file; adds the download list
+  --download-file NAME    the setup file's name on the server   (needs --download-url)
+  --always-download       always download, never use a copy beside the launcher
+                                                                (needs --download-url)
+  --download-token TEXT   download token                        (needs --download-url)
+  --download-size BYTES   the setup file's size, decimal        (needs --download-url)
+  None of these texts may contain "|".
+
+Trailer:
+  --show-temp-drive-info  flag bit 0: always tell the user which temporary drive is used
+  --next-disk-follows     flag bit 1: the payload continues in the next disk file
+  --span-copy-to-temp     flag bit 2: a multi-disk launcher first runs a copy of itself
+                          from the temporary folder
+  --show-extract-progress flag bit 3: show the activity bar while unpacking
+  --agent-log-file        flag bit 4: an auto-update agent also writes a log file
+  --internet-setup        the setup file is downloaded from the Internet
+  --confirm-download      the user confirms the download first
+  --install-agent         the launcher also leaves an auto-update agent
+  --agent                 this executable is an auto-update agent
+
+Testing aids:
+  --checksum N            store N (0-4294967295, decimal or 0x hex) as the container
+                          checksum; the default, 1234, is accepted by the stub as it is
+  --header-count-byte N   store N (0-255) as the header count instead of the real one
+  --no-end-of-data        leave the end-of-data field 0: the trailer then ends the file
+  --trailing-bytes N      append N filler bytes after the data, as a signature would be
+                          (needs the end-of-data field)
+
+  --help, -h              show this text
+
+Payload file names must stay inside the folder the setup unpacks to and be valid on
+Windows: no absolute paths, drive letters, leading "\" or "/", "." or ".." segments,
+empty segments, segments ending in "." or a blank, device names (CON, PRN, AUX, NUL,
+COM0-9, LPT0-9, with or without extension), control characters or any of <>:"|?*.
+Two names that differ only in letter case are refused as well.
+
+Language file:
+  An INI-like text in the target system's 8-bit code page; its bytes are copied as they
+  are (a UTF-8 byte order mark at the start is dropped). Each section is one language,
+  named as the stub knows it (English, German, French, ...); each line in it is key=value.
+  Blanks around keys and values are removed; a value in double quotes keeps its blanks.
+  Empty lines and lines starting with ";" or "#" are ignored. Keys read by the stub:
+  s0-s8, s10-s12, Error, Attention, Confirm, BtnText, Charset, FontSize, FontName.
+  Example:
+    [English]
+    s0=My Product Setup
+    BtnText=|&OK|&Cancel|&Yes|&No|&Abort|&Retry|&Ignore|
+    [German]
+    s0=Installation von My Product
+    FontName=Tahoma
+
+Exit codes: 0 built; 1 an input was refused or a file could not be read or written;
+2 the command line is malformed (unknown option, missing or bad value).
+)";
+
+// A malformed command line: exit code 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Quotes a value for a one-line message; control characters become \xNN.
+std::string Quoted(const std::string& text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out = "'";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127)
+            out += std::string("\\x") + hex[u >> 4] + hex[u & 15];
+        else
+            out += c;
+    }
+    return out + "'";
+}
+
+// Decimal, or hexadecimal after "0x"; digits only, at most `max`.
+uint64_t ParseNumber(const std::string& option, const std::string& text, uint64_t max)
+{
+    std::string digits = text;
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits = digits.substr(2);
+        base = 16;
+    }
+    const char* allowed = base == 16 ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.find_first_not_of(allowed) != std::string::npos || digits.size() > 16)
+        throw UsageError(option + " needs a number, not " + Quoted(text));
+    uint64_t value = 0;
+    for (const char c : digits) {
+        const uint64_t digit = c <= '9' ? uint64_t(c - '0') : uint64_t((c | 0x20) - 'a' + 10);
+        if (value > (UINT64_MAX - digit) / uint64_t(base))
+            throw UsageError(option + " value " + Quoted(text) + " is too large");
+        value = value * uint64_t(base) + digit;
+    }
+    if (value > max)
+        throw UsageError(option + " value " + Quoted(text) + " is above " + std::to_string(max));
+    return value;
+}
+
+uint64_t ParseByteCount(const std::string& option, const std::string& text)
+{
+    uint64_t unit = 1;
+    std::string digits = text;
+    if (!digits.empty()) {
+        const char suffix = static_cast<char>(digits.back() & ~0x20);
+        if (suffix == 'K' || suffix == 'M' || suffix == 'G') {
+            unit = suffix == 'K' ? (1u << 10) : suffix == 'M' ? (1u << 20) : (1u << 30);
+            digits.pop_back();
+        }
+    }
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+        throw UsageError(option + " needs a byte count, not " + Quoted(text));
+    const uint64_t value = ParseNumber(option, digits, UINT64_MAX / unit);
+    return value * unit;
+}
+
+struct Options {
+    std::optional<std::string> stub, out, languages, mainArgs, level, chunkSize, checksum,
+        headerCountByte, trailingBytes;
+    std::optional<std::string> mainFile;
+    std::vector<std::string> folders;
+    std::vector<std::string> singleFiles;
+    builder::ContainerSpec spec;
+    bool downloadUsed = false;      // a --download-* option other than --download-url
+    std::optional<std::string> downloadUrl;
+    builder::DownloadInfo download;
+    bool help = false;
+};
+
+Options ParseArguments(const std::vector<std::string>& args)
+{
+    Options o;
+    auto& spec = o.spec;
+    // Options with a value, each either given once (the slot) or repeatable (the list).
+    const std::map<std::string, std::function<void(const std::string&)>> valued = {
+        {"--stub", [&](const std::string& v) { o.stub = v; }},
+        {"--out", [&](const std::string& v) { o.out = v; }},
+        {"--files", [&](const std::string& v) { o.folders.push_back(v); }},
+        {"--file", [&](const std::string& v) { o.singleFiles.push_back(v); }},
+        {"--main", [&](const std::string& v) { o.mainFile = v; }},
+        {"--main-args", [&](const std::string& v) { o.mainArgs = v; }},
+        {"--level", [&](const std::string& v) { o.level = v; }},
+        {"--chunk-size", [&](const std::string& v) { o.chunkSize = v; }},
+        {"--languages", [&](const std::string& v) { o.languages = v; }},
+        {"--update-url", [&](const std::string& v) { spec.update.url = v; }},
+        {"--info-file", [&](const std::string& v) { spec.update.infoFile = v; }},
+        {"--agent-exe", [&](const std::string& v) { spec.update.agentExe = v; }},
+        {"--update-token", [&](const std::string& v) { spec.update.token = v; }},
+        {"--download-url", [&](const std::string& v) { o.downloadUrl = v; }},
+        {"--download-file", [&](const std::string& v) { o.download.fileName = v; o.downloadUsed = true; }},
+        {"--download-token", [&](const std::string& v) { o.download.token = v; o.downloadUsed = true; }},
+        {"--download-size", [&](const std::string& v) { o.download.size = v; o.downloadUsed = true; }},
+        {"--checksum", [&](const std::string& v) { o.checksum = v; }},
+        {"--header-count-byte", [&](const std::string& v) { o.headerCountByte = v; }},
+        {"--trailing-bytes", [&](const std::string& v) { o.trailingBytes = v; }},
+    };
+    const std::set<std::string> repeatable = {"--files", "--file"};
+    const std::map<std::string, std::function<void()>> switches = {
+        {"--help", [&] { o.help = true; }},
+        {"-h", [&] { o.help = true; }},
+        {"--store", [&] { spec.store = true; }},
+        {"--no-dates", [&] { spec.dates = false; }},
+        {"--hidden", [&] { spec.update.hidden = true; }},
+        {"--always-download", [&] { o.download.always = true; o.downloadUsed = true; }},
+        {"--show-temp-drive-info", [&] { spec.flags.showTempDriveInfo = true; }},
+        {"--next-disk-follows", [&] { spec.flags.nextDiskFollows = true; }},
+        {"--span-copy-to-temp", [&] { spec.flags.spanCopyToTemp = true; }},
+        {"--show-extract-progress", [&] { spec.flags.showExtractProgress = true; }},
+        {"--agent-log-file", [&] { spec.flags.agentLogFile = true; }},
+        {"--internet-setup", [&] { spec.roles.internetSetup = true; }},
+        {"--confirm-download", [&] { spec.roles.confirmDownload = true; }},
+        {"--install-agent", [&] { spec.roles.installAgent = true; }},
+        {"--agent", [&] { spec.roles.autoUpdateAgent = true; }},
+        {"--no-end-of-data", [&] { spec.writeEndOfData = false; }},
+    };
+
+    std::set<std::string> given;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        const size_t eq = name.find('=');
+        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        if (const auto sw = switches.find(name); sw != switches.end()) {
+            if (inlineValue)
+                throw UsageError(name + " takes no value");
+            sw->second();
+            continue;
+        }
+        const auto opt = valued.find(name);
+        if (opt == valued.end()) {
+            if (name.rfind("-", 0) == 0)
+                throw UsageError("unknown option " + Quoted(name) + " (see --help)");
+            throw UsageError("unexpected argument " + Quoted(name) + " (see --help)");
+        }
+        if (!repeatable.count(name) && !given.insert(name).second)
+            throw UsageError(name + " given twice");
+        if (!inlineValue) {
+            if (i + 1 >= args.size())
+                throw UsageError(name + " needs a value");
+            inlineValue = args[++i];
+        }
+        opt->second(*inlineValue);
+    }
+    return o;
+}
+
+// Turns the parsed options into the container description; input files are read here.
+builder::ContainerSpec MakeSpec(Options& o)
+{
+    auto& spec = o.spec;
+    if (!o.stub)
+        throw UsageError("--stub is required (see --help)");
+    if (!o.out)
+        throw UsageError("--out is required (see --help)");
+    if (o.mainArgs && !o.mainFile)
+        throw UsageError("--main-args needs --main");
+    if (o.downloadUsed && !o.downloadUrl)
+        throw UsageError("--download-file, --download-token, --download-size and "
+                         "--always-download need --download-url");
+    if (o.trailingBytes && !spec.writeEndOfData)
+        throw UsageError("--trailing-bytes needs the end-of-data field; drop --no-end-of-data");
+    if (o.level)
+        spec.level = static_cast<int>(ParseNumber("--level", *o.level, 9));
+    if (o.chunkSize) {
+        spec.chunkSize = ParseByteCount("--chunk-size", *o.chunkSize);
+        if (spec.chunkSize == 0)
+            throw UsageError("--chunk-size must be at least 1");
+    }
+    if (o.checksum)
+        spec.checksum = static_cast<uint32_t>(ParseNumber("--checksum", *o.checksum, UINT32_MAX));
+    if (o.headerCountByte)
+        spec.headerCountByte = static_cast<uint8_t>(ParseNumber("--header-count-byte", *o.headerCountByte, 255));
+    if (o.trailingBytes)
+        spec.trailingBytes = ParseByteCount("--trailing-bytes", *o.trailingBytes);
+    std::vector<std::pair<fs::path, std::string>> singles;
+    for (const auto& value : o.singleFiles) {
+        const size_t eq = value.find('=');
+        if (eq == std::string::npos || eq == 0 || eq + 1 == value.size())
+            throw UsageError("--file needs SRC=NAME, not " + Quoted(value));
+        singles.emplace_back(fs::path(value.substr(0, eq)), value.substr(eq + 1));
+    }
+
+    spec.stubPath = *o.stub;
+    if (o.mainFile)
+        spec.mainFile = *o.mainFile;
+    if (o.mainArgs)
+        spec.mainArgs = *o.mainArgs;
+    if (o.downloadUrl) {
+        o.download.url = *o.downloadUrl;
+        spec.download = o.download;
+    }
+    if (o.languages)
+        spec.languages = builder::LoadLanguageFile(*o.languages);
+    for (const auto& folder : o.folders) {
+        auto files = builder::CollectFolder(folder);
+        spec.files.insert(spec.files.end(), files.begin(), files.end());
+    }
+    for (const auto& [source, name] : singles) {
+        std::error_code ec;
+        if (!fs::is_regular_file(source, ec))
+            throw BuildError("--file source not found: " + Quoted(source.string()));
+        spec.files.push_back({source, builder::NormaliseName(name)});
+    }
+    return spec;
+}
+
+int Run(const std::vector<std::string>& args)
+{
+    try {
+        Options options = ParseArguments(args);
+        if (options.help) {
+            std::cout << kHelp;
+            return kExitOk;
+        }
+        const builder::ContainerSpec spec = MakeSpec(options);
+        const builder::BuildSummary summary = builder::WriteContainerFile(spec, *options.out);
+        std::cout << "ulvbuild: wrote " << *options.out << " (" << summary.outputSize << " bytes, "
+                  << spec.files.size() << " files in " << summary.fileRecords << " records)\n";
+        return kExitOk;
+    } catch (const UsageError& e) {
+        std::cerr << "ulvbuild: " << e.what() << '\n';
+        return kExitUsage;
+    } catch (const BuildError& e) {
+        std::cerr << "ulvbuild: " << e.what() << '\n';
+        return kExitFailure;
+    } catch (const std::exception& e) {
+        std::cerr << "ulvbuild: " << e.what() << '\n';
+        return kExitFailure;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+}

@@ -1,0 +1,874 @@
+#include "builder/ContainerBuilder.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <set>
+#include <string_view>
+#include <system_error>
+
+#include "util/Utils.h"
+
+namespace builder {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Shows a name or text in a one-line message: control characters become \xNN.
+std::string Printable(const std::string& text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127) {
+            out += "\\x";
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string Quoted(const std::string& text)
+{
+    return "'" + Printable(text) + "'";
+}
+
+std::string PathText(const fs::path& path)
+{
+    return Quoted(path.string());
+}
+
+}  // namespace
+
+// --- byte writers ---------------------------------------------------------------------------
+
+void PutU8(std::string& out, uint8_t value)
+{
+    out += static_cast<char>(value);
+}
+
+void PutU16LE(std::string& out, uint16_t value)
+{
+    PutU8(out, static_cast<uint8_t>(value & 0xFF));
+    PutU8(out, static_cast<uint8_t>(value >> 8));
+}
+
+void PutU32LE(std::string& out, uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        PutU8(out, static_cast<uint8_t>((value >> shift) & 0xFF));
+}
+
+void SetU32LE(std::string& out, size_t offset, uint32_t value)
+{
+    for (size_t i = 0; i < 4; ++i)
+        out.at(offset + i) = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+uint32_t GetU32LE(const std::string& bytes, size_t offset)
+{
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i)
+        value |= static_cast<uint32_t>(static_cast<unsigned char>(bytes.at(offset + i))) << (8 * i);
+    return value;
+}
+
+// --- names ----------------------------------------------------------------------------------
+
+std::string NormaliseName(std::string name)
+{
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+namespace {
+
+// Windows opens a device instead of a file for these base names, whatever the extension.
+// "\xB9", "\xB2" and "\xB3" are the superscript digits 1, 2, 3 of the Western code page,
+// which Windows also maps to COM and LPT ports.
+bool IsDeviceName(const std::string& segment)
+{
+    std::string base = segment.substr(0, segment.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    base = UpperCase(base);
+    static const char* const plain[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    for (const char* device : plain)
+        if (base == device)
+            return true;
+    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
+        const char digit = base[3];
+        if ((digit >= '0' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3')
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string NameProblem(const std::string& name)
+{
+    if (name.empty())
+        return "the name is empty";
+    if (name.front() == '\\' || name.front() == '/')
+        return "an absolute or network path would leave the setup folder";
+    if (name.size() >= 2 && name[1] == ':')
+        return "a drive letter would leave the setup folder";
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32)
+            return "control characters are not allowed in file names";
+        if (std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+            return std::string("the character '") + c + "' is not allowed in file names";
+    }
+    size_t start = 0;
+    for (;;) {
+        const size_t end = name.find_first_of("\\/", start);
+        const std::string segment = name.substr(start, end == std::string::npos ? std::string::npos
+                                                                                : end - start);
+        if (segment.empty())
+            return "the name has an empty path segment";
+        if (segment == "." || segment == "..")
+            return "the segment '" + segment + "' would leave the setup folder";
+        // Windows drops trailing dots and blanks, which turns such segments into other names
+        // ("..." into "..", "a." into "a").
+        if (segment.back() == '.' || segment.back() == ' ')
+            return "the segment '" + segment + "' ends with a dot or a blank";
+        if (IsDeviceName(segment))
+            return "the segment '" + segment + "' is a Windows device name";
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return {};
+}
+
+std::vector<PayloadFile> CollectFolder(const fs::path& folder)
+{
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec))
+        throw BuildError("files folder not found: " + PathText(folder));
+    std::vector<PayloadFile> files;
+    fs::recursive_directory_iterator it(folder, ec);
+    if (ec)
+        throw BuildError("cannot read the folder " + PathText(folder) + ": " + ec.message());
+    for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
+        if (ec)
+            break;
+        std::error_code typeError;
+        if (!it->is_regular_file(typeError))
+            continue;
+        std::string name;
+        for (const auto& part : it->path().lexically_relative(folder)) {
+            if (!name.empty())
+                name += '\\';
+            name += part.string();
+        }
+        files.push_back({it->path(), name});
+    }
+    if (ec)
+        throw BuildError("cannot read the folder " + PathText(folder) + ": " + ec.message());
+    std::sort(files.begin(), files.end(),
+              [](const PayloadFile& a, const PayloadFile& b) { return a.name < b.name; });
+    return files;
+}
+
+// --- header strings -------------------------------------------------------------------------
+
+namespace {
+
+std::string TrimBlanks(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    const size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::vector<LanguageEntry> ParseLanguageText(const std::string& input, const std::string& origin)
+{
+    std::string text = input;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
+    std::vector<LanguageEntry> entries;
+    size_t pos = 0;
+    int lineNumber = 0;
+    while (pos < text.size()) {
+        size_t eol = text.find('\n', pos);
+        if (eol == std::string::npos)
+            eol = text.size();
+        std::string line = text.substr(pos, eol - pos);
+        pos = eol + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::string where = origin + " line " + std::to_string(lineNumber) + ": ";
+        const std::string trimmed = TrimBlanks(line);
+        if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#')
+            continue;
+        if (trimmed.front() == '[') {
+            if (trimmed.back() != ']')
+                throw BuildError(where + "section header without ']'");
+            const std::string name = TrimBlanks(trimmed.substr(1, trimmed.size() - 2));
+            if (name.empty())
+                throw BuildError(where + "empty language name");
+            if (name.find('=') != std::string::npos)
+                throw BuildError(where + "language name " + Quoted(name) + " contains '='");
+            for (const auto& entry : entries)
+                if (SameText(entry.name, name))
+                    throw BuildError(where + "language " + Quoted(name) + " appears twice");
+            entries.push_back({name, {}});
+            continue;
+        }
+        const size_t eq = trimmed.find('=');
+        if (eq == std::string::npos)
+            throw BuildError(where + "expected key=value, found " + Quoted(trimmed));
+        if (entries.empty())
+            throw BuildError(where + "key=value before the first [Language] section");
+        const std::string key = TrimBlanks(trimmed.substr(0, eq));
+        std::string value = TrimBlanks(trimmed.substr(eq + 1));
+        if (key.empty())
+            throw BuildError(where + "empty key");
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        auto& items = entries.back().items;
+        for (const auto& item : items)
+            if (SameText(item.first, key))
+                throw BuildError(where + "key " + Quoted(key) + " appears twice in [" +
+                                 entries.back().name + "]");
+        items.emplace_back(key, value);
+    }
+    return entries;
+}
+
+namespace {
+
+std::string ReadWholeFile(const fs::path& file, const std::string& what)
+{
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec))
+        throw BuildError(what + " not found: " + PathText(file));
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw BuildError("cannot open " + what + " " + PathText(file));
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw BuildError("cannot read " + what + " " + PathText(file));
+    return bytes;
+}
+
+void CheckHeaderString(const std::string& text, const std::string& what)
+{
+    if (text.size() > kMaxFieldLength)
+        throw BuildError(what + " is longer than 2147483647 bytes");
+}
+
+// Items of the "|"-delimited header lists may not hold the delimiter.
+void CheckListItem(const std::string& text, const std::string& option)
+{
+    if (text.find('|') != std::string::npos)
+        throw BuildError(option + " must not contain '|': " + Quoted(text));
+}
+
+}  // namespace
+
+std::vector<LanguageEntry> LoadLanguageFile(const fs::path& file)
+{
+    return ParseLanguageText(ReadWholeFile(file, "language file"), file.string());
+}
+
+std::string BuildLanguageTable(const std::vector<LanguageEntry>& languages)
+{
+    std::string table(1, kLanguageTableDelimiter);
+    for (const auto& language : languages) {
+        std::vector<std::string> items{language.name};
+        for (const auto& [key, value] : language.items)
+            items.push_back(key + "=" + value);
+        std::set<char> used;
+        for (const auto& item : items) {
+            if (item.find(kLanguageTableDelimiter) != std::string::npos)
+                throw BuildError("language " + Quoted(language.name) +
+                                 ": the character 0x02 is reserved for the language table: " +
+                                 Quoted(item));
+            used.insert(item.begin(), item.end());
+        }
+        // The entry's delimiter: the first control character (after NUL, other than the
+        // table's own) that none of its items holds. Printable characters are all fair game
+        // in texts, so only control characters are candidates.
+        char delimiter = 0;
+        for (int c = 1; c < 32 && delimiter == 0; ++c)
+            if (c != kLanguageTableDelimiter && used.count(static_cast<char>(c)) == 0)
+                delimiter = static_cast<char>(c);
+        if (delimiter == 0)
+            throw BuildError("language " + Quoted(language.name) +
+                             ": its texts use every control character, none is left as delimiter");
+        std::string entry(1, delimiter);
+        for (const auto& item : items)
+            entry += item + delimiter;
+        table += entry + kLanguageTableDelimiter;
+    }
+    CheckHeaderString(table, "the language table");
+    return table;
+}
+
+std::string StoredToken(const std::string& token)
+{
+    return token;
+}
+
+std::string BuildUpdateList(const UpdateInfo& update)
+{
+    CheckListItem(update.url, "--update-url");
+    CheckListItem(update.infoFile, "--info-file");
+    CheckListItem(update.agentExe, "--agent-exe");
+    CheckListItem(update.token, "--update-token");
+    const std::string token = StoredToken(update.token);
+    const std::string list = "|" + update.url + "|" + update.infoFile + "|" + update.agentExe +
+                             "|" + token + "|" + (update.hidden ? "1" : "") + "|";
+    CheckHeaderString(list, "the update list");
+    return list;
+}
+
+std::string BuildDownloadList(const DownloadInfo& download)
+{
+    CheckListItem(download.url, "--download-url");
+    CheckListItem(download.fileName, "--download-file");
+    CheckListItem(download.token, "--download-token");
+    const std::string token = StoredToken(download.token);
+    if (!download.size.empty()) {
+        // The stub reads the size as a 32-bit signed number.
+        int64_t size = -1;
+        if (download.size.find_first_not_of("0123456789") != std::string::npos ||
+            !TryParseInt64(download.size, size) || size > INT32_MAX)
+            throw BuildError("--download-size must be a decimal byte count up to 2147483647: " +
+                             Quoted(download.size));
+    }
+    const std::string list = "|" + download.url + "|" + download.fileName + "|" +
+                             (download.always ? "1" : "") + "|" + token + "|" + download.size + "|";
+    CheckHeaderString(list, "the download list");
+    return list;
+}
+
+// --- records --------------------------------------------------------------------------------
+
+uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second)
+{
+    if (year < 1980 || year > 2107 || month < 1 || month > 12 || day < 1 || day > 31 ||
+        hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 61)
+        return 0;
+    const auto date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
+    const auto time = static_cast<uint32_t>((hour << 11) | (minute << 5) | (std::min(second, 59) / 2));
+    return (date << 16) | time;
+}
+
+uint32_t FileDosDateTime(const fs::path& file)
+{
+    std::error_code ec;
+    const auto stamp = fs::last_write_time(file, ec);
+    if (ec)
+        return 0;
+    const auto system = std::chrono::file_clock::to_sys(stamp);
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(
+        std::chrono::floor<std::chrono::seconds>(system));
+    std::tm local{};
+#ifdef _WIN32
+    if (localtime_s(&local, &seconds) != 0)
+        return 0;
+#else
+    if (localtime_r(&seconds, &local) == nullptr)
+        return 0;
+#endif
+    return DosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                       local.tm_min, local.tm_sec);
+}
+
+std::string Descriptor(const std::string& name, uint32_t dosDateTime, bool isMain,
+                       const std::string& mainArgs)
+{
+    std::string item0 = name;
+    if (isMain)
+        item0 += "*" + mainArgs;
+    return "|" + item0 + "|" + std::to_string(dosDateTime) + "|";
+}
+
+namespace {
+
+// Owns a deflate stream; deflateEnd runs whatever happens.
+class DeflateStream {
+public:
+    explicit DeflateStream(int level)
+    {
+        const int rc = deflateInit(&stream_, level);
+        if (rc != Z_OK)
+            throw BuildError(std::string("zlib failed to start deflating: ") + zError(rc));
+    }
+    ~DeflateStream() { deflateEnd(&stream_); }
+    DeflateStream(const DeflateStream&) = delete;
+    DeflateStream& operator=(const DeflateStream&) = delete;
+
+    uLong Bound(uLong sourceLength) { return deflateBound(&stream_, sourceLength); }
+
+    // Deflates `size` bytes into `out` from `produced` on, growing `out` when it fills up.
+    void Feed(const char* data, size_t size, bool finish, std::string& out, size_t& produced)
+    {
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+        stream_.avail_in = static_cast<uInt>(size);
+        for (;;) {
+            if (produced == out.size())
+                out.resize(out.size() + out.size() / 8 + 65536);
+            stream_.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+            stream_.avail_out = static_cast<uInt>(out.size() - produced);
+            const int rc = deflate(&stream_, finish ? Z_FINISH : Z_NO_FLUSH);
+            produced = out.size() - stream_.avail_out;
+            if (rc == Z_STREAM_END)
+                return;
+            if (rc != Z_OK)
+                throw BuildError(std::string("zlib failed to deflate a record: ") +
+                                 (stream_.msg ? stream_.msg : zError(rc)));
+            if (!finish && stream_.avail_in == 0)
+                return;
+        }
+    }
+
+private:
+    z_stream stream_{};
+};
+
+}  // namespace
+
+std::string EncodeRecord(const std::string& descriptor, const char* content, size_t contentSize,
+                         bool store, int level)
+{
+    const uint64_t bodySize = uint64_t{descriptor.size()} + 1 + contentSize;
+    if (bodySize > kMaxFieldLength)
+        throw BuildError("a record of " + std::to_string(bodySize) + " bytes is too long");
+    const std::string head = descriptor + '\0';
+
+    std::string record;
+    if (store) {
+        record.reserve(4 + static_cast<size_t>(bodySize));
+        PutU32LE(record, static_cast<uint32_t>(-static_cast<int64_t>(bodySize)));
+        record += head;
+        record.append(content, contentSize);
+        return record;
+    }
+    // The descriptor and the content are fed as two pieces of one zlib stream, so the content
+    // is never copied next to its descriptor first.
+    DeflateStream stream(level);
+    record.assign(4 + stream.Bound(static_cast<uLong>(bodySize)), '\0');
+    size_t produced = 4;
+    stream.Feed(head.data(), head.size(), false, record, produced);
+    stream.Feed(content, contentSize, true, record, produced);
+    const size_t packedLength = produced - 4;
+    if (packedLength > kMaxFieldLength)
+        throw BuildError("a deflated record of " + std::to_string(packedLength) +
+                         " bytes is too long");
+    record.resize(produced);
+    SetU32LE(record, 0, static_cast<uint32_t>(packedLength));
+    return record;
+}
+
+// --- trailer --------------------------------------------------------------------------------
+
+std::array<uint32_t, 9> ComputeSpaceRequired(const std::vector<uint64_t>& sizes)
+{
+    std::array<uint32_t, 9> result{};
+    for (size_t k = 0; k < result.size(); ++k) {
+        const uint64_t cluster = k == 0 ? 1 : (uint64_t{256} << k);
+        uint64_t total = 0;
+        for (const uint64_t size : sizes) {
+            if (size > UINT32_MAX)
+                throw BuildError("the payload needs more than 4294967295 bytes of space");
+            total += (size + cluster - 1) / cluster * cluster;
+            if (total > UINT32_MAX)
+                throw BuildError("the payload needs more than 4294967295 bytes of space" +
+                                 std::string(k == 0 ? "" : " on volumes with clusters of " +
+                                                               std::to_string(cluster) + " bytes"));
+        }
+        result[k] = static_cast<uint32_t>(total);
+    }
+    return result;
+}
+
+uint8_t FlagsByte(const ContainerFlags& flags)
+{
+    return static_cast<uint8_t>((flags.showTempDriveInfo ? 0x01 : 0) |
+                                (flags.nextDiskFollows ? 0x02 : 0) |
+                                (flags.spanCopyToTemp ? 0x04 : 0) |
+                                (flags.showExtractProgress ? 0x08 : 0) |
+                                (flags.agentLogFile ? 0x10 : 0));
+}
+
+std::string EncodeTrailer(const TrailerFields& fields)
+{
+    std::string out;
+    PutU8(out, 1);                         //  0 reserved, written as 1
+    PutU8(out, fields.headerCount);        //  1
+    PutU16LE(out, 0);                      //  2 reserved
+    PutU32LE(out, fields.headerOffset);    //  4
+    PutU32LE(out, fields.filesCount);      //  8
+    PutU32LE(out, kMagic);                 // 12
+    PutU32LE(out, fields.checksum);        // 16
+    PutU32LE(out, 0);                      // 20 reserved (8 bytes)
+    PutU32LE(out, 0);
+    for (const uint32_t space : fields.spaceRequired)  // 28, nine entries
+        PutU32LE(out, space);
+    PutU8(out, 0);                         // 64 reserved
+    PutU8(out, FlagsByte(fields.flags));   // 65
+    PutU8(out, fields.roles.internetSetup ? 1 : 0);    // 66
+    PutU8(out, fields.roles.confirmDownload ? 1 : 0);  // 67
+    PutU8(out, fields.roles.installAgent ? 1 : 0);     // 68
+    PutU8(out, fields.roles.autoUpdateAgent ? 1 : 0);  // 69
+    PutU32LE(out, kTrailerLength);         // 70
+    return out;
+}
+
+// --- building -------------------------------------------------------------------------------
+
+namespace {
+
+bool IsExecutableImage(const std::string& stub)
+{
+    return stub.size() >= kMinStubSize && stub[0] == 'M' && stub[1] == 'Z' && stub[256] == 'P' &&
+           stub[257] == 'E';
+}
+
+std::string EndOfDataBytes(uint64_t endOfData)
+{
+    std::string bytes;
+    PutU32LE(bytes, static_cast<uint32_t>(endOfData >> 32));        // high word first
+    PutU32LE(bytes, static_cast<uint32_t>(endOfData & 0xFFFFFFFF));
+    return bytes;
+}
+
+const PayloadFile* FindMain(const ContainerSpec& spec)
+{
+    if (!spec.mainFile)
+        return nullptr;
+    const std::string wanted = NormaliseName(*spec.mainFile);
+    for (const auto& file : spec.files)
+        if (SameText(file.name, wanted))
+            return &file;
+    return nullptr;
+}
+
+std::string LoadStub(const ContainerSpec& spec)
+{
+    std::string stub = spec.stubBytes ? *spec.stubBytes : ReadWholeFile(spec.stubPath, "stub");
+    const std::string what = spec.stubBytes ? std::string("the stub") : "stub " + PathText(spec.stubPath);
+    if (stub.size() < kMinStubSize)
+        throw BuildError(what + " has " + std::to_string(stub.size()) +
+                         " bytes; a stub executable has at least 258");
+    if (stub.size() > UINT32_MAX)
+        throw BuildError(what + " is larger than 4294967295 bytes");
+    return stub;
+}
+
+// The value of the trailer's checksum field. The stub sums the 32-bit words of the written
+// container up to just before the trailer, leaving out the first 512 bytes when the end-of-data
+// field is set; `written` then holds exactly those bytes, the end-of-data field included.
+// Until that sum is computed here, the value that the stub accepts without comparing is stored.
+uint32_t ChecksumField(const ContainerSpec& spec, const ByteSink& written, uint64_t endOfData)
+{
+    (void)written;
+    (void)endOfData;
+    return spec.checksum.value_or(kAcceptAnyChecksum);
+}
+
+// Reads a payload file piece by piece, so that a large file is never held in memory whole.
+class PieceReader {
+public:
+    PieceReader(const PayloadFile& file, uint64_t expectedSize)
+        : file_(file), remaining_(expectedSize), in_(file.source, std::ios::binary)
+    {
+        if (!in_)
+            throw BuildError("cannot open payload file " + PathText(file.source));
+    }
+
+    uint64_t Remaining() const { return remaining_; }
+
+    void Read(std::string& piece, size_t size)
+    {
+        piece.resize(size);
+        in_.read(piece.data(), static_cast<std::streamsize>(size));
+        if (static_cast<size_t>(in_.gcount()) != size)
+            throw BuildError("payload file " + PathText(file_.source) +
+                             " became shorter while it was read");
+        remaining_ -= size;
+    }
+
+private:
+    const PayloadFile& file_;
+    uint64_t remaining_;
+    std::ifstream in_;
+};
+
+class MemorySink : public ByteSink {
+public:
+    void Write(const char* data, size_t size) override { bytes_.append(data, size); }
+    void Patch(uint64_t offset, const std::string& bytes) override
+    {
+        bytes_.replace(static_cast<size_t>(offset), bytes.size(), bytes);
+    }
+    uint64_t Position() const override { return bytes_.size(); }
+    std::string Take() { return std::move(bytes_); }
+
+private:
+    std::string bytes_;
+};
+
+class FileSink : public ByteSink {
+public:
+    explicit FileSink(const fs::path& path)
+        : path_(path), out_(path, std::ios::binary | std::ios::out | std::ios::trunc)
+    {
+        if (!out_)
+            throw BuildError("cannot create " + PathText(path));
+    }
+    void Write(const char* data, size_t size) override
+    {
+        out_.write(data, static_cast<std::streamsize>(size));
+        Check();
+        position_ += size;
+    }
+    void Patch(uint64_t offset, const std::string& bytes) override
+    {
+        out_.seekp(static_cast<std::streamoff>(offset));
+        out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out_.seekp(static_cast<std::streamoff>(position_));
+        Check();
+    }
+    uint64_t Position() const override { return position_; }
+    void Close()
+    {
+        out_.close();
+        Check();
+    }
+
+private:
+    void Check()
+    {
+        if (!out_)
+            throw BuildError("cannot write " + PathText(path_));
+    }
+    fs::path path_;
+    std::ofstream out_;
+    uint64_t position_ = 0;
+};
+
+// Removes a temporary output file unless the build got to the point of renaming it.
+class TempFileGuard {
+public:
+    explicit TempFileGuard(fs::path path) : path_(std::move(path)) {}
+    ~TempFileGuard()
+    {
+        if (!path_.empty()) {
+            std::error_code ec;
+            fs::remove(path_, ec);
+        }
+    }
+    TempFileGuard(const TempFileGuard&) = delete;
+    TempFileGuard& operator=(const TempFileGuard&) = delete;
+    void Release() { path_.clear(); }
+
+private:
+    fs::path path_;
+};
+
+}  // namespace
+
+void ValidateSpec(const ContainerSpec& spec)
+{
+    if (spec.level < 0 || spec.level > 9)
+        throw BuildError("the compression level must be 0 to 9, not " + std::to_string(spec.level));
+    if (spec.trailingBytes > 0 && !spec.writeEndOfData)
+        throw BuildError("trailing bytes need the end-of-data field; drop --no-end-of-data");
+    if (spec.files.size() > UINT32_MAX)
+        throw BuildError("too many payload files");
+
+    std::set<std::string> seen;
+    for (const auto& file : spec.files) {
+        if (file.name != NormaliseName(file.name))
+            throw BuildError("payload file name " + Quoted(file.name) + " must use '\\' as separator");
+        const std::string problem = NameProblem(file.name);
+        if (!problem.empty())
+            throw BuildError("payload file name " + Quoted(file.name) + " refused: " + problem);
+        // Windows file names ignore letter case: two such records would land in one file.
+        if (!seen.insert(UpperCase(file.name)).second)
+            throw BuildError("payload file name " + Quoted(file.name) + " appears twice");
+    }
+    if (spec.mainFile) {
+        if (!FindMain(spec))
+            throw BuildError("main file " + Quoted(*spec.mainFile) + " is not among the payload files");
+        if (spec.mainArgs.find_first_of(std::string("|\0", 2)) != std::string::npos)
+            throw BuildError("--main-args must not contain '|': " + Quoted(spec.mainArgs));
+    } else if (!spec.mainArgs.empty()) {
+        throw BuildError("main file arguments given without a main file");
+    }
+    if (spec.download) {
+        BuildDownloadList(*spec.download);
+    }
+    BuildUpdateList(spec.update);
+    BuildLanguageTable(spec.languages);
+}
+
+BuildSummary WriteContainer(const ContainerSpec& spec, ByteSink& sink)
+{
+    ValidateSpec(spec);
+    std::string stub = LoadStub(spec);
+    const bool executable = IsExecutableImage(stub);
+    if (executable) {
+        // A nonzero field means the stub already carries a container (or uses these bytes
+        // for something else): appending a second one would hide or damage it.
+        if (stub.compare(kEndOfDataHighOffset, 8, std::string(8, '\0')) != 0)
+            throw BuildError("the stub's end-of-data field (bytes 248-255) is not zero; is it an "
+                             "already built setup?");
+    } else if (spec.trailingBytes > 0) {
+        throw BuildError("trailing bytes need the end-of-data field, which only an executable "
+                         "stub (MZ at 0, PE at 256) has");
+    }
+
+    std::vector<std::string> headers{BuildLanguageTable(spec.languages), BuildUpdateList(spec.update)};
+    if (spec.download)
+        headers.push_back(BuildDownloadList(*spec.download));
+
+    // Sizes are taken once, before writing, so that the space table and the records agree.
+    std::vector<uint64_t> sizes;
+    for (const auto& file : spec.files) {
+        std::error_code ec;
+        if (!fs::is_regular_file(file.source, ec))
+            throw BuildError("payload file not found: " + PathText(file.source));
+        const uint64_t size = fs::file_size(file.source, ec);
+        if (ec)
+            throw BuildError("cannot read the size of " + PathText(file.source) + ": " + ec.message());
+        if (size > kMaxFieldLength)
+            throw BuildError("payload file " + PathText(file.source) +
+                             " is larger than 2147483647 bytes");
+        sizes.push_back(size);
+    }
+
+    TrailerFields trailer;
+    trailer.spaceRequired = ComputeSpaceRequired(sizes);
+    trailer.headerCount = spec.headerCountByte.value_or(static_cast<uint8_t>(headers.size()));
+    trailer.headerOffset = static_cast<uint32_t>(stub.size());
+    trailer.flags = spec.flags;
+    trailer.roles = spec.roles;
+
+    sink.Write(stub.data(), stub.size());
+    for (const auto& header : headers) {
+        std::string count;
+        PutU32LE(count, static_cast<uint32_t>(header.size()));
+        sink.Write(count.data(), count.size());
+        sink.Write(header.data(), header.size());
+    }
+
+    const PayloadFile* mainFile = FindMain(spec);
+    uint64_t pieceLimit = kMaxRecordContent;
+    if (spec.chunkSize > 0)
+        pieceLimit = std::min(pieceLimit, spec.chunkSize);
+    uint64_t records = 0;
+    std::string piece;
+    for (size_t i = 0; i < spec.files.size(); ++i) {
+        const PayloadFile& file = spec.files[i];
+        const uint32_t stamp = spec.dates ? FileDosDateTime(file.source) : 0;
+        const std::string descriptor = Descriptor(file.name, stamp, &file == mainFile, spec.mainArgs);
+        PieceReader reader(file, sizes[i]);
+        // An empty file still gets its one record, which creates it.
+        do {
+            reader.Read(piece, static_cast<size_t>(std::min(reader.Remaining(), pieceLimit)));
+            const std::string record = EncodeRecord(descriptor, piece.data(), piece.size(),
+                                                    spec.store, spec.level);
+            sink.Write(record.data(), record.size());
+            ++records;
+        } while (reader.Remaining() > 0);
+    }
+    if (records > UINT32_MAX)
+        throw BuildError("too many file records");
+    trailer.filesCount = static_cast<uint32_t>(records);
+
+    BuildSummary summary;
+    summary.headerOffset = stub.size();
+    summary.headerCount = static_cast<uint32_t>(headers.size());
+    summary.fileRecords = trailer.filesCount;
+    // The end-of-data field is always written: 0 tells the stub that the trailer ends the file.
+    if (executable) {
+        const uint64_t endOfData = spec.writeEndOfData ? sink.Position() + kTrailerLength : 0;
+        sink.Patch(kEndOfDataHighOffset, EndOfDataBytes(endOfData));
+        summary.endOfData = endOfData;
+    }
+    trailer.checksum = ChecksumField(spec, sink, summary.endOfData);
+    summary.checksum = trailer.checksum;
+    const std::string trailerBytes = EncodeTrailer(trailer);
+    sink.Write(trailerBytes.data(), trailerBytes.size());
+
+    // Stands in for a certificate table added after the build. The pattern avoids zeros so
+    // that a reader ignoring the end-of-data field would not find a plausible trailer length.
+    std::string filler;
+    for (uint64_t left = spec.trailingBytes; left > 0;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, 65536));
+        filler.assign(n, '\xA5');
+        sink.Write(filler.data(), filler.size());
+        left -= n;
+    }
+    summary.outputSize = sink.Position();
+    return summary;
+}
+
+std::string BuildContainer(const ContainerSpec& spec, BuildSummary* summary)
+{
+    MemorySink sink;
+    const BuildSummary result = WriteContainer(spec, sink);
+    if (summary)
+        *summary = result;
+    return sink.Take();
+}
+
+BuildSummary WriteContainerFile(const ContainerSpec& spec, const fs::path& output)
+{
+    std::error_code ec;
+    if (output.empty())
+        throw BuildError("no output file given");
+    if (fs::is_directory(output, ec))
+        throw BuildError("output " + PathText(output) + " is a folder");
+    const fs::path folder = output.parent_path();
+    if (!folder.empty() && !fs::is_directory(folder, ec))
+        throw BuildError("output folder not found: " + PathText(folder));
+    if (!spec.stubBytes && fs::exists(output, ec) && fs::equivalent(output, spec.stubPath, ec))
+        throw BuildError("output " + PathText(output) + " is the stub itself");
+    for (const auto& file : spec.files)
+        if (fs::exists(output, ec) && fs::equivalent(output, file.source, ec))
+            throw BuildError("output " + PathText(output) + " is one of the payload files");
+
+    fs::path temp = output;
+    temp += ".part";
+    TempFileGuard guard(temp);
+    BuildSummary summary;
+    {
+        FileSink sink(temp);
+        summary = WriteContainer(spec, sink);
+        sink.Close();
+    }
+    fs::rename(temp, output, ec);
+    if (ec)
+        throw BuildError("cannot rename " + PathText(temp) + " to " + PathText(output) + ": " +
+                         ec.message());
+    guard.Release();
+    return summary;
+}
+
+}  // namespace builder

@@ -1,0 +1,217 @@
+#pragma once
+// The builder's portable core: it copies a stub executable and appends a container of setup
+// data to it, laid out as the stub's reader expects:
+//
+//   stub image | header strings (u32 count + bytes each) | file records | 74-byte trailer | filler
+//
+// A file record is a signed 32-bit length (positive: zlib stream of that many bytes; negative:
+// that many bytes stored as is) followed by its body. The body, once inflated, is the descriptor
+// "|NAME|DOSDATETIME|", one NUL and the file's bytes. A "*" after NAME marks the main file.
+//
+// Every integer is written byte by byte in little-endian order; no structure is ever copied as
+// a block of memory, so the layout does not depend on the compiler or the host. Sizes and
+// offsets are 64-bit until the point where a 32-bit field is filled, which is checked.
+//
+// Nothing here touches <windows.h>: the builder runs natively as well as on Windows.
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace builder {
+
+// A refused input or a failed read or write; the text is one line naming the culprit.
+class BuildError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// --- layout constants -----------------------------------------------------------------------
+inline constexpr uint32_t kTrailerLength = 74;
+inline constexpr uint32_t kMagic = 0x4A3B2C1D;
+// A stored checksum of this value is accepted by the stub without comparing.
+inline constexpr uint32_t kAcceptAnyChecksum = 1234;
+// The stub's executable test reads "MZ" at 0 and "PE" at 256, so a stub must reach byte 257.
+inline constexpr uint64_t kMinStubSize = 258;
+inline constexpr uint64_t kEndOfDataHighOffset = 248;
+inline constexpr uint64_t kEndOfDataLowOffset = 252;
+// Record lengths are signed 32-bit; contents are cut into pieces no larger than this even when
+// no piece size is asked for, so that a record (descriptor, NUL, zlib overhead) always fits.
+inline constexpr uint64_t kMaxRecordContent = uint64_t{1} << 30;
+// Largest header string, file or record body the stub can take (signed 32-bit lengths).
+inline constexpr uint64_t kMaxFieldLength = 0x7FFFFFFF;
+// Delimiter of the language table itself; each entry uses another one (see BuildLanguageTable).
+inline constexpr char kLanguageTableDelimiter = '\x02';
+
+// --- the description of a container ---------------------------------------------------------
+
+// One file of the payload.
+struct PayloadFile {
+    std::filesystem::path source;  // read while building
+    std::string name;              // name relative to the unpacking folder, "\" as separator
+};
+
+// One translation: item 0 of its entry is the language name (as "English"), the other items
+// are "key=value" texts.
+struct LanguageEntry {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> items;
+};
+
+// The five items of the update list.
+struct UpdateInfo {
+    std::string url;        // where the auto-update agent fetches its files
+    std::string infoFile;   // the information file's name
+    std::string agentExe;   // file name of the auto-update agent
+    std::string token;      // update token, in clear (see StoredToken)
+    bool hidden = false;    // the setup runs hidden
+};
+
+// The five items of the download list (only present for an Internet setup).
+struct DownloadInfo {
+    std::string url;        // Internet folder of the setup file
+    std::string fileName;   // the setup file's name
+    bool always = false;    // always download, never use a copy beside the launcher
+    std::string token;      // download token, in clear (see StoredToken)
+    std::string size;       // size in bytes as decimal text, may be empty
+};
+
+// Bits of the trailer's flag byte.
+struct ContainerFlags {
+    bool showTempDriveInfo = false;    // bit 0
+    bool nextDiskFollows = false;      // bit 1
+    bool spanCopyToTemp = false;       // bit 2
+    bool showExtractProgress = false;  // bit 3
+    bool agentLogFile = false;         // bit 4
+};
+
+// The role bytes at trailer offsets 66 to 69.
+struct RoleBytes {
+    bool internetSetup = false;    // 66
+    bool confirmDownload = false;  // 67
+    bool installAgent = false;     // 68
+    bool autoUpdateAgent = false;  // 69: this executable is an auto-update agent
+};
+
+struct ContainerSpec {
+    std::filesystem::path stubPath;         // the stub executable to copy...
+    std::optional<std::string> stubBytes;   // ...or its bytes, used instead when set
+
+    std::vector<LanguageEntry> languages;   // empty: the table without entries
+    UpdateInfo update;
+    std::optional<DownloadInfo> download;   // present: a third header string is written
+
+    std::vector<PayloadFile> files;         // in record order
+    std::optional<std::string> mainFile;    // name of the main file, one of `files`
+    std::string mainArgs;                   // its arguments
+
+    bool store = false;                     // store records instead of deflating them
+    int level = 9;                          // zlib level 0..9
+    uint64_t chunkSize = 0;                 // 0: no split (beyond kMaxRecordContent)
+    bool dates = true;                      // false: every date field is 0
+
+    ContainerFlags flags;
+    RoleBytes roles;
+    std::optional<uint8_t> headerCountByte;  // stored instead of the real header count
+    std::optional<uint32_t> checksum;        // stored instead of the computed checksum
+
+    bool writeEndOfData = true;             // false: the end-of-data field stays 0
+    uint64_t trailingBytes = 0;             // filler after the end of the data
+};
+
+// What a build produced.
+struct BuildSummary {
+    uint64_t outputSize = 0;
+    uint64_t headerOffset = 0;  // = stub size
+    uint64_t endOfData = 0;     // 0 when not written
+    uint32_t fileRecords = 0;
+    uint32_t checksum = 0;
+    uint32_t headerCount = 0;   // header strings actually written
+};
+
+// --- byte writers ---------------------------------------------------------------------------
+void PutU8(std::string& out, uint8_t value);
+void PutU16LE(std::string& out, uint16_t value);
+void PutU32LE(std::string& out, uint32_t value);
+// Overwrites four bytes at `offset` (which must lie inside `out`).
+void SetU32LE(std::string& out, size_t offset, uint32_t value);
+uint32_t GetU32LE(const std::string& bytes, size_t offset);
+
+// --- names ----------------------------------------------------------------------------------
+// "/" becomes "\": the stored names use the Windows separator.
+std::string NormaliseName(std::string name);
+// Why `name` (already normalised) cannot be a payload file name, or empty when it can: it must
+// stay inside the unpacking folder on Windows and be a valid Windows file name there.
+std::string NameProblem(const std::string& name);
+// Every regular file below `folder`, named by its relative path, sorted by that name.
+std::vector<PayloadFile> CollectFolder(const std::filesystem::path& folder);
+
+// --- header strings -------------------------------------------------------------------------
+// Parses the language file format (see ulvbuild --help); `origin` names the text in messages.
+std::vector<LanguageEntry> ParseLanguageText(const std::string& text, const std::string& origin);
+std::vector<LanguageEntry> LoadLanguageFile(const std::filesystem::path& file);
+// The language table: 0x02, then each entry followed by 0x02. An entry is a list whose
+// delimiter is a control character found in none of its items.
+std::string BuildLanguageTable(const std::vector<LanguageEntry>& languages);
+// The token text as it goes into the header. The stub descrambles tokens when it compares
+// them; the scrambled form is to be produced here. Until then the token is stored as given.
+std::string StoredToken(const std::string& token);
+std::string BuildUpdateList(const UpdateInfo& update);
+std::string BuildDownloadList(const DownloadInfo& download);
+
+// --- records --------------------------------------------------------------------------------
+// DOS date-time of a broken-down local time: date in the high 16 bits. 0 outside 1980..2107.
+uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second);
+// DOS date-time of a file's modification time, in local time; 0 when it cannot be read.
+uint32_t FileDosDateTime(const std::filesystem::path& file);
+// "|NAME|DATE|", NAME followed by "*" and the arguments for the main file.
+std::string Descriptor(const std::string& name, uint32_t dosDateTime, bool isMain,
+                       const std::string& mainArgs);
+// One record: the signed length and the body (descriptor, NUL, content), deflated or stored.
+std::string EncodeRecord(const std::string& descriptor, const char* content, size_t contentSize,
+                         bool store, int level);
+
+// --- trailer --------------------------------------------------------------------------------
+struct TrailerFields {
+    uint8_t headerCount = 2;
+    uint32_t headerOffset = 0;
+    uint32_t filesCount = 0;
+    uint32_t checksum = kAcceptAnyChecksum;
+    std::array<uint32_t, 9> spaceRequired{};
+    ContainerFlags flags;
+    RoleBytes roles;
+};
+// Entry 0: the sum of the sizes; entry k: the sum of the sizes each rounded up to a multiple of
+// 256 * 2^k bytes. Refused when a sum exceeds 32 bits.
+std::array<uint32_t, 9> ComputeSpaceRequired(const std::vector<uint64_t>& sizes);
+uint8_t FlagsByte(const ContainerFlags& flags);
+// The 74 trailer bytes.
+std::string EncodeTrailer(const TrailerFields& fields);
+
+// --- building -------------------------------------------------------------------------------
+// Where the container is written: appended bytes, and overwrites of bytes already written
+// (the end-of-data field lies in the stub image, and is known only at the end).
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual void Write(const char* data, size_t size) = 0;
+    virtual void Patch(uint64_t offset, const std::string& bytes) = 0;
+    virtual uint64_t Position() const = 0;
+};
+
+// Checks the whole description (names, main file, header items, options) without reading the
+// payload; throws BuildError on the first problem.
+void ValidateSpec(const ContainerSpec& spec);
+// Writes the stub and the container into `sink`.
+BuildSummary WriteContainer(const ContainerSpec& spec, ByteSink& sink);
+// The whole output in memory.
+std::string BuildContainer(const ContainerSpec& spec, BuildSummary* summary = nullptr);
+// Writes the output file (through a temporary file beside it, renamed at the end, so that a
+// refused build leaves no partial output).
+BuildSummary WriteContainerFile(const ContainerSpec& spec, const std::filesystem::path& output);
+
+}  // namespace builder
