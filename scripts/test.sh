@@ -28,6 +28,8 @@ if [ -z "${DISPLAY:-}" ]; then
   sleep 1
 fi
 
+tests/wine/wine-run.sh --prepare
+
 # The three trees form one test project, so that CTest prints one summary for all of them.
 cat > build/CTestTestfile.cmake <<'CTEST'
 subdirs("native" "win64" "win32")

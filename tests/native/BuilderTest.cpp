@@ -156,17 +156,17 @@ std::string Body(const std::string& descriptor, const std::string& content)
     return descriptor + std::string(1, '\0') + content;
 }
 
-// A spec over files in a temp folder: Engine.exe (small) and data\blob.bin (5000 bytes).
+// A plan over files in a temp folder: Engine.exe (small) and data\blob.bin (5000 bytes).
 struct Fixture {
     TempDir dir;
-    ContainerSpec spec;
+    ContainerPlan plan;
     Fixture()
     {
         WriteFile(dir / "in/Engine.exe", "engine bytes");
         WriteFile(dir / "in/data/blob.bin", Pattern(5000, 1));
-        spec.stubBytes = MakeStub();
-        spec.files = CollectFolder(dir / "in");
-        spec.dates = false;
+        plan.stubBytes = MakeStub();
+        plan.files = CollectFolder(dir / "in");
+        plan.dates = false;
     }
 };
 
@@ -175,11 +175,11 @@ struct Fixture {
 TEST(Builder, TrailerHoldsEveryFieldAtItsOffset)
 {
     Fixture f;
-    f.spec.flags = {true, true, true, true, true};
-    f.spec.roles = {true, true, true, true};
-    f.spec.checksum = 0xA1B2C3D4;
+    f.plan.flags = {true, true, true, true, true};
+    f.plan.roles = {true, true, true, true};
+    f.plan.checksum = 0xA1B2C3D4;
     BuildSummary summary;
-    const std::string out = BuildContainer(f.spec, &summary);
+    const std::string out = BuildContainer(f.plan, &summary);
     const Parsed p = Parse(out, 2);
     const std::string& t = p.trailer;
 
@@ -203,27 +203,27 @@ TEST(Builder, EachFlagAndRoleSetsOnlyItsOwnBit)
 {
     struct Case {
         const char* what;
-        std::function<void(ContainerSpec&)> set;
+        std::function<void(ContainerPlan&)> set;
         size_t offset;
         unsigned value;
     };
     const Case cases[] = {
-        {"showTempDriveInfo", [](ContainerSpec& s) { s.flags.showTempDriveInfo = true; }, 65, 0x01},
-        {"nextDiskFollows", [](ContainerSpec& s) { s.flags.nextDiskFollows = true; }, 65, 0x02},
-        {"spanCopyToTemp", [](ContainerSpec& s) { s.flags.spanCopyToTemp = true; }, 65, 0x04},
-        {"showExtractProgress", [](ContainerSpec& s) { s.flags.showExtractProgress = true; }, 65, 0x08},
-        {"agentLogFile", [](ContainerSpec& s) { s.flags.agentLogFile = true; }, 65, 0x10},
-        {"internetSetup", [](ContainerSpec& s) { s.roles.internetSetup = true; }, 66, 1},
-        {"confirmDownload", [](ContainerSpec& s) { s.roles.confirmDownload = true; }, 67, 1},
-        {"installAgent", [](ContainerSpec& s) { s.roles.installAgent = true; }, 68, 1},
-        {"autoUpdateAgent", [](ContainerSpec& s) { s.roles.autoUpdateAgent = true; }, 69, 1},
+        {"showTempDriveInfo", [](ContainerPlan& s) { s.flags.showTempDriveInfo = true; }, 65, 0x01},
+        {"nextDiskFollows", [](ContainerPlan& s) { s.flags.nextDiskFollows = true; }, 65, 0x02},
+        {"spanCopyToTemp", [](ContainerPlan& s) { s.flags.spanCopyToTemp = true; }, 65, 0x04},
+        {"showExtractProgress", [](ContainerPlan& s) { s.flags.showExtractProgress = true; }, 65, 0x08},
+        {"agentLogFile", [](ContainerPlan& s) { s.flags.agentLogFile = true; }, 65, 0x10},
+        {"internetSetup", [](ContainerPlan& s) { s.roles.internetSetup = true; }, 66, 1},
+        {"confirmDownload", [](ContainerPlan& s) { s.roles.confirmDownload = true; }, 67, 1},
+        {"installAgent", [](ContainerPlan& s) { s.roles.installAgent = true; }, 68, 1},
+        {"autoUpdateAgent", [](ContainerPlan& s) { s.roles.autoUpdateAgent = true; }, 69, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ContainerSpec spec;
-        spec.stubBytes = MakeStub();
-        c.set(spec);
-        const std::string t = Parse(BuildContainer(spec), 2).trailer;
+        ContainerPlan plan;
+        plan.stubBytes = MakeStub();
+        c.set(plan);
+        const std::string t = Parse(BuildContainer(plan), 2).trailer;
         for (size_t offset = 65; offset <= 69; ++offset)
             EXPECT_EQ(static_cast<unsigned char>(t[offset]), offset == c.offset ? c.value : 0u)
                 << "offset " << offset;
@@ -232,15 +232,15 @@ TEST(Builder, EachFlagAndRoleSetsOnlyItsOwnBit)
 
 TEST(Builder, ChecksumDefaultsToTheAcceptedValueAndHeaderCountCanBeOverridden)
 {
-    ContainerSpec spec;
-    spec.stubBytes = MakeStub();
-    spec.download = DownloadInfo{"http://host/dl/", "setup.exe", true, "tok", "123"};
-    std::string t = Parse(BuildContainer(spec), 3).trailer;
+    ContainerPlan plan;
+    plan.stubBytes = MakeStub();
+    plan.download = DownloadInfo{"http://host/dl/", "setup.exe", true, "tok", "123"};
+    std::string t = Parse(BuildContainer(plan), 3).trailer;
     EXPECT_EQ(U32(t, 16), 1234u);
     EXPECT_EQ(t[1], '\x03');
 
-    spec.headerCountByte = 0;
-    const std::string out = BuildContainer(spec);
+    plan.headerCountByte = 0;
+    const std::string out = BuildContainer(plan);
     const Parsed p = Parse(out, 3);  // the three strings are still written
     EXPECT_EQ(p.trailer[1], '\0');
     EXPECT_EQ(p.headers[2], "|http://host/dl/|setup.exe|1|tok|123|");
@@ -255,15 +255,15 @@ TEST(Builder, SpaceRequiredRoundsEachFileToEveryClusterSize)
     EXPECT_EQ(ComputeSpaceRequired({0, 1, 512, 513}), expected);
 
     TempDir dir;
-    ContainerSpec spec;
-    spec.stubBytes = MakeStub();
+    ContainerPlan plan;
+    plan.stubBytes = MakeStub();
     const size_t sizes[] = {0, 1, 512, 513};
     for (size_t i = 0; i < 4; ++i) {
         WriteFile(dir / ("f" + std::to_string(i)), std::string(sizes[i], 'z'));
-        spec.files.push_back({dir / ("f" + std::to_string(i)), "f" + std::to_string(i)});
+        plan.files.push_back({dir / ("f" + std::to_string(i)), "f" + std::to_string(i)});
     }
-    spec.chunkSize = 100;  // records are pieces; the space counts whole files
-    const std::string t = Parse(BuildContainer(spec), 2).trailer;
+    plan.chunkSize = 100;  // records are pieces; the space counts whole files
+    const std::string t = Parse(BuildContainer(plan), 2).trailer;
     for (size_t k = 0; k < 9; ++k)
         EXPECT_EQ(U32(t, 28 + 4 * k), expected[k]) << "entry " << k;
 }
@@ -291,10 +291,10 @@ TEST(Builder, EndOfDataPointsPastTheTrailerEvenWithBytesAfterIt)
     for (const Case c : {Case{true, 0}, Case{true, 1000}, Case{false, 0}}) {
         SCOPED_TRACE("write " + std::to_string(c.write) + " trailing " + std::to_string(c.trailing));
         Fixture f;
-        f.spec.writeEndOfData = c.write;
-        f.spec.trailingBytes = c.trailing;
+        f.plan.writeEndOfData = c.write;
+        f.plan.trailingBytes = c.trailing;
         BuildSummary summary;
-        const std::string out = BuildContainer(f.spec, &summary);
+        const std::string out = BuildContainer(f.plan, &summary);
         const uint64_t expectedEnd = c.write ? out.size() - c.trailing : 0;
         EXPECT_EQ(U32(out, 248), 0u);
         EXPECT_EQ(U32(out, 252), expectedEnd);
@@ -313,13 +313,13 @@ TEST(Builder, EndOfDataPointsPastTheTrailerEvenWithBytesAfterIt)
 
 TEST(Builder, NonExecutableStubKeepsItsBytesAndGetsNoEndOfData)
 {
-    ContainerSpec spec;
+    ContainerPlan plan;
     std::string stub = MakeStub(600, false);
     for (size_t i = 248; i < 256; ++i)
         stub[i] = static_cast<char>(0x40 + i);
-    spec.stubBytes = stub;
+    plan.stubBytes = stub;
     BuildSummary summary;
-    const std::string out = BuildContainer(spec, &summary);
+    const std::string out = BuildContainer(plan, &summary);
     EXPECT_EQ(out.substr(0, 600), stub);
     EXPECT_EQ(summary.endOfData, 0u);
     EXPECT_EQ(U32(out, out.size() - 4), 74u);
@@ -343,10 +343,10 @@ TEST(Builder, HeaderStringsFollowTheStubWithTheirByteCounts)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ContainerSpec spec;
-        spec.stubBytes = MakeStub(700);
-        spec.update = c.update;
-        const std::string out = BuildContainer(spec);
+        ContainerPlan plan;
+        plan.stubBytes = MakeStub(700);
+        plan.update = c.update;
+        const std::string out = BuildContainer(plan);
         // Right after the stub: the one-byte language table, then the update list.
         EXPECT_EQ(out.substr(700, 5), std::string("\x01\0\0\0\x02", 5));
         EXPECT_EQ(U32(out, 705), c.expected.size());
@@ -420,10 +420,10 @@ TEST(Builder, LanguageFileSectionsBecomeEntries)
 
     TempDir dir;
     WriteFile(dir / "lang.ini", text);
-    ContainerSpec spec;
-    spec.stubBytes = MakeStub();
-    spec.languages = LoadLanguageFile(dir / "lang.ini");
-    const Parsed p = Parse(BuildContainer(spec), 2);
+    ContainerPlan plan;
+    plan.stubBytes = MakeStub();
+    plan.languages = LoadLanguageFile(dir / "lang.ini");
+    const Parsed p = Parse(BuildContainer(plan), 2);
     EXPECT_EQ(p.headers[0], BuildLanguageTable(entries));
 }
 
@@ -477,10 +477,10 @@ TEST(Builder, RecordsCarryDescriptorNulAndContent)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Fixture f;
-        f.spec.store = c.store;
-        f.spec.mainFile = c.main;
-        f.spec.mainArgs = c.args;
-        const Parsed p = Parse(BuildContainer(f.spec), 2);
+        f.plan.store = c.store;
+        f.plan.mainFile = c.main;
+        f.plan.mainArgs = c.args;
+        const Parsed p = Parse(BuildContainer(f.plan), 2);
         ASSERT_EQ(p.records.size(), 2u);
         // Sorted by name: "Engine.exe" before "data\blob.bin".
         EXPECT_EQ(p.records[0].body, Body(c.engineDescriptor, "engine bytes"));
@@ -532,14 +532,14 @@ TEST(Builder, LargeFilesAreSplitIntoRecordsOfTheSameName)
             const std::string content = Pattern(c.size, 3);
             WriteFile(dir / "big.dat", content);
             WriteFile(dir / "z.txt", "last");
-            ContainerSpec spec;
-            spec.stubBytes = MakeStub();
-            spec.files = {{dir / "big.dat", "sub\\big.dat"}, {dir / "z.txt", "z.txt"}};
-            spec.mainFile = "sub/big.dat";
-            spec.dates = false;
-            spec.store = store;
-            spec.chunkSize = c.chunk;
-            const Parsed p = Parse(BuildContainer(spec), 2);
+            ContainerPlan plan;
+            plan.stubBytes = MakeStub();
+            plan.files = {{dir / "big.dat", "sub\\big.dat"}, {dir / "z.txt", "z.txt"}};
+            plan.mainFile = "sub/big.dat";
+            plan.dates = false;
+            plan.store = store;
+            plan.chunkSize = c.chunk;
+            const Parsed p = Parse(BuildContainer(plan), 2);
             ASSERT_EQ(p.records.size(), c.pieces.size() + 1);
             EXPECT_EQ(U32(p.trailer, 8), c.pieces.size() + 1);
             size_t offset = 0;
@@ -591,11 +591,11 @@ TEST(Builder, FileRecordsCarryTheModificationTimeUnlessDatesAreOff)
     EXPECT_EQ(FileDosDateTime(dir / "missing.txt"), 0u);
 
     for (const bool dates : {true, false}) {
-        ContainerSpec spec;
-        spec.stubBytes = MakeStub();
-        spec.files = {{dir / "a.txt", "a.txt"}};
-        spec.dates = dates;
-        const Parsed p = Parse(BuildContainer(spec), 2);
+        ContainerPlan plan;
+        plan.stubBytes = MakeStub();
+        plan.files = {{dir / "a.txt", "a.txt"}};
+        plan.dates = dates;
+        const Parsed p = Parse(BuildContainer(plan), 2);
         ASSERT_EQ(p.records.size(), 1u);
         EXPECT_EQ(p.records[0].body, Body(dates ? "|a.txt|1389325743|" : "|a.txt|0|", "A"));
     }
@@ -632,7 +632,7 @@ TEST(Builder, NamesThatLeaveTheFolderOrAreInvalidOnWindowsAreRefused)
         "COM1",       "com9.x",      "LPT1",         "lpt5.txt",             "COM\xB9",
         "CON .txt",   "a.",          "a ",           "x\\...",               "a<b",
         "a>b",        "a:b",         "a\"b",         "a|b",                  "a?b",
-        "a*b",        "tab\there",   "nl\nx",        "nul\x01" "x",
+        "a*b",        "tab\there",   "nl\nx",        ("nul\x01" "x"),
     };
     for (const char* name : bad)
         EXPECT_NE(NameProblem(name), "") << "'" << name << "'";
@@ -652,101 +652,101 @@ TEST(Builder, BadInputsAreRefusedNamingTheCulprit)
 {
     struct Case {
         const char* what;
-        std::function<void(ContainerSpec&, const TempDir&)> spoil;
+        std::function<void(ContainerPlan&, const TempDir&)> spoil;
         const char* message;
     };
     const Case cases[] = {
-        {"main missing", [](ContainerSpec& s, const TempDir&) { s.mainFile = "Setup.exe"; },
+        {"main missing", [](ContainerPlan& s, const TempDir&) { s.mainFile = "Setup.exe"; },
          "main file 'Setup.exe' is not among"},
-        {"arguments without main", [](ContainerSpec& s, const TempDir&) { s.mainArgs = "/x"; },
+        {"arguments without main", [](ContainerPlan& s, const TempDir&) { s.mainArgs = "/x"; },
          "arguments given without a main file"},
         {"bar in arguments",
-         [](ContainerSpec& s, const TempDir&) {
+         [](ContainerPlan& s, const TempDir&) {
              s.mainFile = "Engine.exe";
              s.mainArgs = "a|b";
          },
          "--main-args must not contain '|'"},
-        {"bar in update url", [](ContainerSpec& s, const TempDir&) { s.update.url = "http://a|b"; },
+        {"bar in update url", [](ContainerPlan& s, const TempDir&) { s.update.url = "http://a|b"; },
          "--update-url must not contain '|': 'http://a|b'"},
-        {"bar in info file", [](ContainerSpec& s, const TempDir&) { s.update.infoFile = "|"; },
+        {"bar in info file", [](ContainerPlan& s, const TempDir&) { s.update.infoFile = "|"; },
          "--info-file"},
-        {"bar in agent", [](ContainerSpec& s, const TempDir&) { s.update.agentExe = "a|"; },
+        {"bar in agent", [](ContainerPlan& s, const TempDir&) { s.update.agentExe = "a|"; },
          "--agent-exe"},
-        {"bar in update token", [](ContainerSpec& s, const TempDir&) { s.update.token = "t|"; },
+        {"bar in update token", [](ContainerPlan& s, const TempDir&) { s.update.token = "t|"; },
          "--update-token"},
         {"bar in download token",
-         [](ContainerSpec& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "|", ""}; },
+         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "|", ""}; },
          "--download-token"},
         {"bar in download file",
-         [](ContainerSpec& s, const TempDir&) { s.download = DownloadInfo{"u", "f|", false, "", ""}; },
+         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f|", false, "", ""}; },
          "--download-file"},
         {"size not a number",
-         [](ContainerSpec& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "", "12a"}; },
+         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "", "12a"}; },
          "--download-size must be a decimal byte count up to 2147483647: '12a'"},
         {"size beyond 32 bits",
-         [](ContainerSpec& s, const TempDir&) {
+         [](ContainerPlan& s, const TempDir&) {
              s.download = DownloadInfo{"u", "f", false, "", "2147483648"};
          },
          "--download-size"},
         {"negative size",
-         [](ContainerSpec& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "", "-1"}; },
+         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "", "-1"}; },
          "--download-size"},
-        {"short stub", [](ContainerSpec& s, const TempDir&) { s.stubBytes = MakeStub(257); },
+        {"short stub", [](ContainerPlan& s, const TempDir&) { s.stubBytes = MakeStub(257); },
          "the stub has 257 bytes"},
         {"stub file missing",
-         [](ContainerSpec& s, const TempDir& d) {
+         [](ContainerPlan& s, const TempDir& d) {
              s.stubBytes.reset();
              s.stubPath = d / "nostub.exe";
          },
          "stub not found: '"},
         {"stub already built",
-         [](ContainerSpec& s, const TempDir&) {
+         [](ContainerPlan& s, const TempDir&) {
              std::string stub = MakeStub();
              stub[255] = '\x01';
              s.stubBytes = stub;
          },
          "end-of-data field (bytes 248-255) is not zero"},
         {"payload file missing",
-         [](ContainerSpec& s, const TempDir& d) { s.files.push_back({d / "gone.txt", "gone.txt"}); },
+         [](ContainerPlan& s, const TempDir& d) { s.files.push_back({d / "gone.txt", "gone.txt"}); },
          "payload file not found: '"},
         {"escaping name",
-         [](ContainerSpec& s, const TempDir& d) { s.files.push_back({d / "in/Engine.exe", "..\\x"}); },
+         [](ContainerPlan& s, const TempDir& d) { s.files.push_back({d / "in/Engine.exe", "..\\x"}); },
          "payload file name '..\\x' refused: the segment '..' would leave the setup folder"},
         {"device name",
-         [](ContainerSpec& s, const TempDir& d) { s.files.push_back({d / "in/Engine.exe", "aux.dll"}); },
+         [](ContainerPlan& s, const TempDir& d) { s.files.push_back({d / "in/Engine.exe", "aux.dll"}); },
          "'aux.dll' refused: the segment 'aux.dll' is a Windows device name"},
         {"control character",
-         [](ContainerSpec& s, const TempDir& d) { s.files.push_back({d / "in/Engine.exe", "a\x07" "b"}); },
+         [](ContainerPlan& s, const TempDir& d) { s.files.push_back({d / "in/Engine.exe", "a\x07" "b"}); },
          "'a\\x07b' refused"},
         {"forward slash left in a name",
-         [](ContainerSpec& s, const TempDir& d) { s.files.push_back({d / "in/Engine.exe", "x/y"}); },
+         [](ContainerPlan& s, const TempDir& d) { s.files.push_back({d / "in/Engine.exe", "x/y"}); },
          "must use '\\' as separator"},
         {"same name twice",
-         [](ContainerSpec& s, const TempDir& d) { s.files.push_back({d / "in/Engine.exe", "ENGINE.EXE"}); },
+         [](ContainerPlan& s, const TempDir& d) { s.files.push_back({d / "in/Engine.exe", "ENGINE.EXE"}); },
          "'ENGINE.EXE' appears twice"},
-        {"level", [](ContainerSpec& s, const TempDir&) { s.level = 10; }, "level must be 0 to 9"},
+        {"level", [](ContainerPlan& s, const TempDir&) { s.level = 10; }, "level must be 0 to 9"},
         {"trailing bytes without end of data",
-         [](ContainerSpec& s, const TempDir&) {
+         [](ContainerPlan& s, const TempDir&) {
              s.writeEndOfData = false;
              s.trailingBytes = 10;
          },
          "trailing bytes need the end-of-data field"},
         {"trailing bytes on a plain stub",
-         [](ContainerSpec& s, const TempDir&) {
+         [](ContainerPlan& s, const TempDir&) {
              s.stubBytes = MakeStub(1024, false);
              s.trailingBytes = 10;
          },
          "only an executable stub"},
         {"language delimiter clash",
-         [](ContainerSpec& s, const TempDir&) { s.languages = {{"English", {{"s0", "\x02"}}}}; },
+         [](ContainerPlan& s, const TempDir&) { s.languages = {{"English", {{"s0", "\x02"}}}}; },
          "language 'English': the character 0x02"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Fixture f;
-        c.spoil(f.spec, f.dir);
+        c.spoil(f.plan, f.dir);
         try {
-            BuildContainer(f.spec);
+            BuildContainer(f.plan);
             ADD_FAILURE() << "accepted";
         } catch (const BuildError& e) {
             const std::string message = e.what();
@@ -762,16 +762,16 @@ TEST(Builder, OutputFileMatchesTheBytesAndReplacesAnOldOne)
 {
     Fixture f;
     WriteFile(f.dir / "stub.exe", MakeStub(2048));
-    f.spec.stubBytes.reset();
-    f.spec.stubPath = f.dir / "stub.exe";
-    f.spec.mainFile = "Engine.exe";
+    f.plan.stubBytes.reset();
+    f.plan.stubPath = f.dir / "stub.exe";
+    f.plan.mainFile = "Engine.exe";
     const fs::path out = f.dir / "out/setup.exe";
     fs::create_directories(out.parent_path());
     WriteFile(out, std::string(100000, 'o'));
 
-    const BuildSummary summary = WriteContainerFile(f.spec, out);
+    const BuildSummary summary = WriteContainerFile(f.plan, out);
     const std::string written = ReadFile(out);
-    EXPECT_EQ(written, BuildContainer(f.spec));
+    EXPECT_EQ(written, BuildContainer(f.plan));
     EXPECT_EQ(summary.outputSize, written.size());
     EXPECT_EQ(written.substr(0, 248), MakeStub(2048).substr(0, 248));
     EXPECT_EQ(U32(written, 252), written.size());
@@ -782,12 +782,12 @@ TEST(Builder, RefusedOutputLeavesNothingBehind)
 {
     struct Case {
         const char* what;
-        std::function<fs::path(ContainerSpec&, const TempDir&)> prepare;
+        std::function<fs::path(ContainerPlan&, const TempDir&)> prepare;
         const char* message;
     };
     const Case cases[] = {
         {"output is the stub",
-         [](ContainerSpec& s, const TempDir& d) {
+         [](ContainerPlan& s, const TempDir& d) {
              WriteFile(d / "out/stub.exe", MakeStub());
              s.stubBytes.reset();
              s.stubPath = d / "out/stub.exe";
@@ -795,20 +795,20 @@ TEST(Builder, RefusedOutputLeavesNothingBehind)
          },
          "is the stub itself"},
         {"output is a payload file",
-         [](ContainerSpec& s, const TempDir& d) {
+         [](ContainerPlan& s, const TempDir& d) {
              WriteFile(d / "out/p.bin", "p");
              s.files.push_back({d / "out/p.bin", "p.bin"});
              return d / "out/p.bin";
          },
          "is one of the payload files"},
         {"output is a folder",
-         [](ContainerSpec&, const TempDir& d) {
+         [](ContainerPlan&, const TempDir& d) {
              fs::create_directories(d / "out/setup.exe");
              return d / "out/setup.exe";
          },
          "is a folder"},
         {"bad input found while writing",
-         [](ContainerSpec& s, const TempDir& d) {
+         [](ContainerPlan& s, const TempDir& d) {
              s.files.push_back({d / "missing.bin", "missing.bin"});
              return d / "out/setup.exe";
          },
@@ -818,12 +818,12 @@ TEST(Builder, RefusedOutputLeavesNothingBehind)
         SCOPED_TRACE(c.what);
         Fixture f;
         fs::create_directories(f.dir / "out");
-        const fs::path out = c.prepare(f.spec, f.dir);
+        const fs::path out = c.prepare(f.plan, f.dir);
         std::vector<fs::path> before;
         for (const auto& e : fs::directory_iterator(f.dir / "out"))
             before.push_back(e.path());
         try {
-            WriteContainerFile(f.spec, out);
+            WriteContainerFile(f.plan, out);
             ADD_FAILURE() << "accepted";
         } catch (const BuildError& e) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();

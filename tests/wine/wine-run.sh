@@ -23,6 +23,9 @@ if [ ! -f "$WINEPREFIX/.ulv-ready" ]; then
   exec 9>&-
 fi
 
+# "--prepare" only makes sure the prefix exists.
+[ "${1:-}" = "--prepare" ] && exit 0
+
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1280x1024x24" "$wine" "$@"
 fi

@@ -188,7 +188,7 @@ struct Options {
     std::optional<std::string> mainFile;
     std::vector<std::string> folders;
     std::vector<std::string> singleFiles;
-    builder::ContainerSpec spec;
+    builder::ContainerPlan plan;
     bool downloadUsed = false;      // a --download-* option other than --download-url
     std::optional<std::string> downloadUrl;
     builder::DownloadInfo download;
@@ -198,7 +198,7 @@ struct Options {
 Options ParseArguments(const std::vector<std::string>& args)
 {
     Options o;
-    auto& spec = o.spec;
+    auto& plan = o.plan;
     // Options with a value, each either given once (the slot) or repeatable (the list).
     const std::map<std::string, std::function<void(const std::string&)>> valued = {
         {"--stub", [&](const std::string& v) { o.stub = v; }},
@@ -210,10 +210,10 @@ Options ParseArguments(const std::vector<std::string>& args)
         {"--level", [&](const std::string& v) { o.level = v; }},
         {"--chunk-size", [&](const std::string& v) { o.chunkSize = v; }},
         {"--languages", [&](const std::string& v) { o.languages = v; }},
-        {"--update-url", [&](const std::string& v) { spec.update.url = v; }},
-        {"--info-file", [&](const std::string& v) { spec.update.infoFile = v; }},
-        {"--agent-exe", [&](const std::string& v) { spec.update.agentExe = v; }},
-        {"--update-token", [&](const std::string& v) { spec.update.token = v; }},
+        {"--update-url", [&](const std::string& v) { plan.update.url = v; }},
+        {"--info-file", [&](const std::string& v) { plan.update.infoFile = v; }},
+        {"--agent-exe", [&](const std::string& v) { plan.update.agentExe = v; }},
+        {"--update-token", [&](const std::string& v) { plan.update.token = v; }},
         {"--download-url", [&](const std::string& v) { o.downloadUrl = v; }},
         {"--download-file", [&](const std::string& v) { o.download.fileName = v; o.downloadUsed = true; }},
         {"--download-token", [&](const std::string& v) { o.download.token = v; o.downloadUsed = true; }},
@@ -226,20 +226,20 @@ Options ParseArguments(const std::vector<std::string>& args)
     const std::map<std::string, std::function<void()>> switches = {
         {"--help", [&] { o.help = true; }},
         {"-h", [&] { o.help = true; }},
-        {"--store", [&] { spec.store = true; }},
-        {"--no-dates", [&] { spec.dates = false; }},
-        {"--hidden", [&] { spec.update.hidden = true; }},
+        {"--store", [&] { plan.store = true; }},
+        {"--no-dates", [&] { plan.dates = false; }},
+        {"--hidden", [&] { plan.update.hidden = true; }},
         {"--always-download", [&] { o.download.always = true; o.downloadUsed = true; }},
-        {"--show-temp-drive-info", [&] { spec.flags.showTempDriveInfo = true; }},
-        {"--next-disk-follows", [&] { spec.flags.nextDiskFollows = true; }},
-        {"--span-copy-to-temp", [&] { spec.flags.spanCopyToTemp = true; }},
-        {"--show-extract-progress", [&] { spec.flags.showExtractProgress = true; }},
-        {"--agent-log-file", [&] { spec.flags.agentLogFile = true; }},
-        {"--internet-setup", [&] { spec.roles.internetSetup = true; }},
-        {"--confirm-download", [&] { spec.roles.confirmDownload = true; }},
-        {"--install-agent", [&] { spec.roles.installAgent = true; }},
-        {"--agent", [&] { spec.roles.autoUpdateAgent = true; }},
-        {"--no-end-of-data", [&] { spec.writeEndOfData = false; }},
+        {"--show-temp-drive-info", [&] { plan.flags.showTempDriveInfo = true; }},
+        {"--next-disk-follows", [&] { plan.flags.nextDiskFollows = true; }},
+        {"--span-copy-to-temp", [&] { plan.flags.spanCopyToTemp = true; }},
+        {"--show-extract-progress", [&] { plan.flags.showExtractProgress = true; }},
+        {"--agent-log-file", [&] { plan.flags.agentLogFile = true; }},
+        {"--internet-setup", [&] { plan.roles.internetSetup = true; }},
+        {"--confirm-download", [&] { plan.roles.confirmDownload = true; }},
+        {"--install-agent", [&] { plan.roles.installAgent = true; }},
+        {"--agent", [&] { plan.roles.autoUpdateAgent = true; }},
+        {"--no-end-of-data", [&] { plan.writeEndOfData = false; }},
     };
 
     std::set<std::string> given;
@@ -276,9 +276,9 @@ Options ParseArguments(const std::vector<std::string>& args)
 }
 
 // Turns the parsed options into the container description; input files are read here.
-builder::ContainerSpec MakeSpec(Options& o)
+builder::ContainerPlan MakePlan(Options& o)
 {
-    auto& spec = o.spec;
+    auto& plan = o.plan;
     if (!o.stub)
         throw UsageError("--stub is required (see --help)");
     if (!o.out)
@@ -288,21 +288,21 @@ builder::ContainerSpec MakeSpec(Options& o)
     if (o.downloadUsed && !o.downloadUrl)
         throw UsageError("--download-file, --download-token, --download-size and "
                          "--always-download need --download-url");
-    if (o.trailingBytes && !spec.writeEndOfData)
+    if (o.trailingBytes && !plan.writeEndOfData)
         throw UsageError("--trailing-bytes needs the end-of-data field; drop --no-end-of-data");
     if (o.level)
-        spec.level = static_cast<int>(ParseNumber("--level", *o.level, 9));
+        plan.level = static_cast<int>(ParseNumber("--level", *o.level, 9));
     if (o.chunkSize) {
-        spec.chunkSize = ParseByteCount("--chunk-size", *o.chunkSize);
-        if (spec.chunkSize == 0)
+        plan.chunkSize = ParseByteCount("--chunk-size", *o.chunkSize);
+        if (plan.chunkSize == 0)
             throw UsageError("--chunk-size must be at least 1");
     }
     if (o.checksum)
-        spec.checksum = static_cast<uint32_t>(ParseNumber("--checksum", *o.checksum, UINT32_MAX));
+        plan.checksum = static_cast<uint32_t>(ParseNumber("--checksum", *o.checksum, UINT32_MAX));
     if (o.headerCountByte)
-        spec.headerCountByte = static_cast<uint8_t>(ParseNumber("--header-count-byte", *o.headerCountByte, 255));
+        plan.headerCountByte = static_cast<uint8_t>(ParseNumber("--header-count-byte", *o.headerCountByte, 255));
     if (o.trailingBytes)
-        spec.trailingBytes = ParseByteCount("--trailing-bytes", *o.trailingBytes);
+        plan.trailingBytes = ParseByteCount("--trailing-bytes", *o.trailingBytes);
     std::vector<std::pair<fs::path, std::string>> singles;
     for (const auto& value : o.singleFiles) {
         const size_t eq = value.find('=');
@@ -311,28 +311,28 @@ builder::ContainerSpec MakeSpec(Options& o)
         singles.emplace_back(fs::path(value.substr(0, eq)), value.substr(eq + 1));
     }
 
-    spec.stubPath = *o.stub;
+    plan.stubPath = *o.stub;
     if (o.mainFile)
-        spec.mainFile = *o.mainFile;
+        plan.mainFile = *o.mainFile;
     if (o.mainArgs)
-        spec.mainArgs = *o.mainArgs;
+        plan.mainArgs = *o.mainArgs;
     if (o.downloadUrl) {
         o.download.url = *o.downloadUrl;
-        spec.download = o.download;
+        plan.download = o.download;
     }
     if (o.languages)
-        spec.languages = builder::LoadLanguageFile(*o.languages);
+        plan.languages = builder::LoadLanguageFile(*o.languages);
     for (const auto& folder : o.folders) {
         auto files = builder::CollectFolder(folder);
-        spec.files.insert(spec.files.end(), files.begin(), files.end());
+        plan.files.insert(plan.files.end(), files.begin(), files.end());
     }
     for (const auto& [source, name] : singles) {
         std::error_code ec;
         if (!fs::is_regular_file(source, ec))
             throw BuildError("--file source not found: " + Quoted(source.string()));
-        spec.files.push_back({source, builder::NormaliseName(name)});
+        plan.files.push_back({source, builder::NormaliseName(name)});
     }
-    return spec;
+    return plan;
 }
 
 int Run(const std::vector<std::string>& args)
@@ -343,10 +343,10 @@ int Run(const std::vector<std::string>& args)
             std::cout << kHelp;
             return kExitOk;
         }
-        const builder::ContainerSpec spec = MakeSpec(options);
-        const builder::BuildSummary summary = builder::WriteContainerFile(spec, *options.out);
+        const builder::ContainerPlan plan = MakePlan(options);
+        const builder::BuildSummary summary = builder::WriteContainerFile(plan, *options.out);
         std::cout << "ulvbuild: wrote " << *options.out << " (" << summary.outputSize << " bytes, "
-                  << spec.files.size() << " files in " << summary.fileRecords << " records)\n";
+                  << plan.files.size() << " files in " << summary.fileRecords << " records)\n";
         return kExitOk;
     } catch (const UsageError& e) {
         std::cerr << "ulvbuild: " << e.what() << '\n';

@@ -556,21 +556,21 @@ std::string EndOfDataBytes(uint64_t endOfData)
     return bytes;
 }
 
-const PayloadFile* FindMain(const ContainerSpec& spec)
+const PayloadFile* FindMain(const ContainerPlan& plan)
 {
-    if (!spec.mainFile)
+    if (!plan.mainFile)
         return nullptr;
-    const std::string wanted = NormaliseName(*spec.mainFile);
-    for (const auto& file : spec.files)
+    const std::string wanted = NormaliseName(*plan.mainFile);
+    for (const auto& file : plan.files)
         if (SameText(file.name, wanted))
             return &file;
     return nullptr;
 }
 
-std::string LoadStub(const ContainerSpec& spec)
+std::string LoadStub(const ContainerPlan& plan)
 {
-    std::string stub = spec.stubBytes ? *spec.stubBytes : ReadWholeFile(spec.stubPath, "stub");
-    const std::string what = spec.stubBytes ? std::string("the stub") : "stub " + PathText(spec.stubPath);
+    std::string stub = plan.stubBytes ? *plan.stubBytes : ReadWholeFile(plan.stubPath, "stub");
+    const std::string what = plan.stubBytes ? std::string("the stub") : "stub " + PathText(plan.stubPath);
     if (stub.size() < kMinStubSize)
         throw BuildError(what + " has " + std::to_string(stub.size()) +
                          " bytes; a stub executable has at least 258");
@@ -583,11 +583,11 @@ std::string LoadStub(const ContainerSpec& spec)
 // container up to just before the trailer, leaving out the first 512 bytes when the end-of-data
 // field is set; `written` then holds exactly those bytes, the end-of-data field included.
 // Until that sum is computed here, the value that the stub accepts without comparing is stored.
-uint32_t ChecksumField(const ContainerSpec& spec, const ByteSink& written, uint64_t endOfData)
+uint32_t ChecksumField(const ContainerPlan& plan, const ByteSink& written, uint64_t endOfData)
 {
     (void)written;
     (void)endOfData;
-    return spec.checksum.value_or(kAcceptAnyChecksum);
+    return plan.checksum.value_or(kAcceptAnyChecksum);
 }
 
 // Reads a payload file piece by piece, so that a large file is never held in memory whole.
@@ -692,17 +692,17 @@ private:
 
 }  // namespace
 
-void ValidateSpec(const ContainerSpec& spec)
+void ValidatePlan(const ContainerPlan& plan)
 {
-    if (spec.level < 0 || spec.level > 9)
-        throw BuildError("the compression level must be 0 to 9, not " + std::to_string(spec.level));
-    if (spec.trailingBytes > 0 && !spec.writeEndOfData)
+    if (plan.level < 0 || plan.level > 9)
+        throw BuildError("the compression level must be 0 to 9, not " + std::to_string(plan.level));
+    if (plan.trailingBytes > 0 && !plan.writeEndOfData)
         throw BuildError("trailing bytes need the end-of-data field; drop --no-end-of-data");
-    if (spec.files.size() > UINT32_MAX)
+    if (plan.files.size() > UINT32_MAX)
         throw BuildError("too many payload files");
 
     std::set<std::string> seen;
-    for (const auto& file : spec.files) {
+    for (const auto& file : plan.files) {
         if (file.name != NormaliseName(file.name))
             throw BuildError("payload file name " + Quoted(file.name) + " must use '\\' as separator");
         const std::string problem = NameProblem(file.name);
@@ -712,44 +712,28 @@ void ValidateSpec(const ContainerSpec& spec)
         if (!seen.insert(UpperCase(file.name)).second)
             throw BuildError("payload file name " + Quoted(file.name) + " appears twice");
     }
-    if (spec.mainFile) {
-        if (!FindMain(spec))
-            throw BuildError("main file " + Quoted(*spec.mainFile) + " is not among the payload files");
-        if (spec.mainArgs.find_first_of(std::string("|\0", 2)) != std::string::npos)
-            throw BuildError("--main-args must not contain '|': " + Quoted(spec.mainArgs));
-    } else if (!spec.mainArgs.empty()) {
+    if (plan.mainFile) {
+        if (!FindMain(plan))
+            throw BuildError("main file " + Quoted(*plan.mainFile) + " is not among the payload files");
+        if (plan.mainArgs.find_first_of(std::string("|\0", 2)) != std::string::npos)
+            throw BuildError("--main-args must not contain '|': " + Quoted(plan.mainArgs));
+    } else if (!plan.mainArgs.empty()) {
         throw BuildError("main file arguments given without a main file");
     }
-    if (spec.download) {
-        BuildDownloadList(*spec.download);
+    if (plan.download) {
+        BuildDownloadList(*plan.download);
     }
-    BuildUpdateList(spec.update);
-    BuildLanguageTable(spec.languages);
+    BuildUpdateList(plan.update);
+    BuildLanguageTable(plan.languages);
 }
 
-BuildSummary WriteContainer(const ContainerSpec& spec, ByteSink& sink)
+namespace {
+
+// Sizes are taken once, before writing, so that the space table and the records agree.
+std::vector<uint64_t> PayloadSizes(const ContainerPlan& plan)
 {
-    ValidateSpec(spec);
-    std::string stub = LoadStub(spec);
-    const bool executable = IsExecutableImage(stub);
-    if (executable) {
-        // A nonzero field means the stub already carries a container (or uses these bytes
-        // for something else): appending a second one would hide or damage it.
-        if (stub.compare(kEndOfDataHighOffset, 8, std::string(8, '\0')) != 0)
-            throw BuildError("the stub's end-of-data field (bytes 248-255) is not zero; is it an "
-                             "already built setup?");
-    } else if (spec.trailingBytes > 0) {
-        throw BuildError("trailing bytes need the end-of-data field, which only an executable "
-                         "stub (MZ at 0, PE at 256) has");
-    }
-
-    std::vector<std::string> headers{BuildLanguageTable(spec.languages), BuildUpdateList(spec.update)};
-    if (spec.download)
-        headers.push_back(BuildDownloadList(*spec.download));
-
-    // Sizes are taken once, before writing, so that the space table and the records agree.
     std::vector<uint64_t> sizes;
-    for (const auto& file : spec.files) {
+    for (const auto& file : plan.files) {
         std::error_code ec;
         if (!fs::is_regular_file(file.source, ec))
             throw BuildError("payload file not found: " + PathText(file.source));
@@ -761,84 +745,129 @@ BuildSummary WriteContainer(const ContainerSpec& spec, ByteSink& sink)
                              " is larger than 2147483647 bytes");
         sizes.push_back(size);
     }
+    return sizes;
+}
 
-    TrailerFields trailer;
-    trailer.spaceRequired = ComputeSpaceRequired(sizes);
-    trailer.headerCount = spec.headerCountByte.value_or(static_cast<uint8_t>(headers.size()));
-    trailer.headerOffset = static_cast<uint32_t>(stub.size());
-    trailer.flags = spec.flags;
-    trailer.roles = spec.roles;
-
-    sink.Write(stub.data(), stub.size());
+void WriteHeaderStrings(const std::vector<std::string>& headers, ByteSink& sink)
+{
     for (const auto& header : headers) {
         std::string count;
         PutU32LE(count, static_cast<uint32_t>(header.size()));
         sink.Write(count.data(), count.size());
         sink.Write(header.data(), header.size());
     }
+}
 
-    const PayloadFile* mainFile = FindMain(spec);
+// Writes the records of every payload file and returns their number. Each file is read in
+// pieces of at most the piece size, one record per piece, all with the same descriptor: the
+// stub appends a record to the file it names when that file exists already. A setup spread
+// over several disk files would cut this sequence between records, each disk file being a
+// container of its own.
+uint32_t WriteFileRecords(const ContainerPlan& plan, const std::vector<uint64_t>& sizes,
+                          ByteSink& sink)
+{
+    const PayloadFile* mainFile = FindMain(plan);
     uint64_t pieceLimit = kMaxRecordContent;
-    if (spec.chunkSize > 0)
-        pieceLimit = std::min(pieceLimit, spec.chunkSize);
+    if (plan.chunkSize > 0)
+        pieceLimit = std::min(pieceLimit, plan.chunkSize);
     uint64_t records = 0;
     std::string piece;
-    for (size_t i = 0; i < spec.files.size(); ++i) {
-        const PayloadFile& file = spec.files[i];
-        const uint32_t stamp = spec.dates ? FileDosDateTime(file.source) : 0;
-        const std::string descriptor = Descriptor(file.name, stamp, &file == mainFile, spec.mainArgs);
+    for (size_t i = 0; i < plan.files.size(); ++i) {
+        const PayloadFile& file = plan.files[i];
+        const uint32_t stamp = plan.dates ? FileDosDateTime(file.source) : 0;
+        const std::string descriptor = Descriptor(file.name, stamp, &file == mainFile, plan.mainArgs);
         PieceReader reader(file, sizes[i]);
         // An empty file still gets its one record, which creates it.
         do {
             reader.Read(piece, static_cast<size_t>(std::min(reader.Remaining(), pieceLimit)));
             const std::string record = EncodeRecord(descriptor, piece.data(), piece.size(),
-                                                    spec.store, spec.level);
+                                                    plan.store, plan.level);
             sink.Write(record.data(), record.size());
             ++records;
         } while (reader.Remaining() > 0);
     }
     if (records > UINT32_MAX)
         throw BuildError("too many file records");
-    trailer.filesCount = static_cast<uint32_t>(records);
+    return static_cast<uint32_t>(records);
+}
 
-    BuildSummary summary;
-    summary.headerOffset = stub.size();
-    summary.headerCount = static_cast<uint32_t>(headers.size());
-    summary.fileRecords = trailer.filesCount;
-    // The end-of-data field is always written: 0 tells the stub that the trailer ends the file.
-    if (executable) {
-        const uint64_t endOfData = spec.writeEndOfData ? sink.Position() + kTrailerLength : 0;
-        sink.Patch(kEndOfDataHighOffset, EndOfDataBytes(endOfData));
-        summary.endOfData = endOfData;
-    }
-    trailer.checksum = ChecksumField(spec, sink, summary.endOfData);
-    summary.checksum = trailer.checksum;
-    const std::string trailerBytes = EncodeTrailer(trailer);
-    sink.Write(trailerBytes.data(), trailerBytes.size());
-
-    // Stands in for a certificate table added after the build. The pattern avoids zeros so
-    // that a reader ignoring the end-of-data field would not find a plausible trailer length.
+// Stands in for a certificate table added after the build. The pattern avoids zeros so that a
+// reader ignoring the end-of-data field would not find a plausible trailer length.
+void WriteFiller(uint64_t size, ByteSink& sink)
+{
     std::string filler;
-    for (uint64_t left = spec.trailingBytes; left > 0;) {
+    for (uint64_t left = size; left > 0;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(left, 65536));
         filler.assign(n, '\xA5');
         sink.Write(filler.data(), filler.size());
         left -= n;
     }
+}
+
+}  // namespace
+
+BuildSummary WriteContainer(const ContainerPlan& plan, ByteSink& sink)
+{
+    ValidatePlan(plan);
+    const std::string stub = LoadStub(plan);
+    const bool executable = IsExecutableImage(stub);
+    if (executable) {
+        // A nonzero field means the stub already carries a container (or uses these bytes
+        // for something else): appending a second one would hide or damage it.
+        if (stub.compare(kEndOfDataHighOffset, 8, std::string(8, '\0')) != 0)
+            throw BuildError("the stub's end-of-data field (bytes 248-255) is not zero; is it an "
+                             "already built setup?");
+    } else if (plan.trailingBytes > 0) {
+        throw BuildError("trailing bytes need the end-of-data field, which only an executable "
+                         "stub (MZ at 0, PE at 256) has");
+    }
+
+    std::vector<std::string> headers{BuildLanguageTable(plan.languages), BuildUpdateList(plan.update)};
+    if (plan.download)
+        headers.push_back(BuildDownloadList(*plan.download));
+    const std::vector<uint64_t> sizes = PayloadSizes(plan);
+
+    TrailerFields trailer;
+    trailer.spaceRequired = ComputeSpaceRequired(sizes);
+    trailer.headerCount = plan.headerCountByte.value_or(static_cast<uint8_t>(headers.size()));
+    trailer.headerOffset = static_cast<uint32_t>(stub.size());
+    trailer.flags = plan.flags;
+    trailer.roles = plan.roles;
+
+    sink.Write(stub.data(), stub.size());
+    WriteHeaderStrings(headers, sink);
+    trailer.filesCount = WriteFileRecords(plan, sizes, sink);
+
+    BuildSummary summary;
+    summary.headerOffset = stub.size();
+    summary.headerCount = static_cast<uint32_t>(headers.size());
+    summary.fileRecords = trailer.filesCount;
+    // The field is written even when it stays 0, which tells the stub that the trailer ends
+    // the file. It goes in before the checksum, which covers the stub image.
+    if (executable) {
+        const uint64_t endOfData = plan.writeEndOfData ? sink.Position() + kTrailerLength : 0;
+        sink.Patch(kEndOfDataHighOffset, EndOfDataBytes(endOfData));
+        summary.endOfData = endOfData;
+    }
+    trailer.checksum = ChecksumField(plan, sink, summary.endOfData);
+    summary.checksum = trailer.checksum;
+    const std::string trailerBytes = EncodeTrailer(trailer);
+    sink.Write(trailerBytes.data(), trailerBytes.size());
+    WriteFiller(plan.trailingBytes, sink);
     summary.outputSize = sink.Position();
     return summary;
 }
 
-std::string BuildContainer(const ContainerSpec& spec, BuildSummary* summary)
+std::string BuildContainer(const ContainerPlan& plan, BuildSummary* summary)
 {
     MemorySink sink;
-    const BuildSummary result = WriteContainer(spec, sink);
+    const BuildSummary result = WriteContainer(plan, sink);
     if (summary)
         *summary = result;
     return sink.Take();
 }
 
-BuildSummary WriteContainerFile(const ContainerSpec& spec, const fs::path& output)
+BuildSummary WriteContainerFile(const ContainerPlan& plan, const fs::path& output)
 {
     std::error_code ec;
     if (output.empty())
@@ -848,9 +877,9 @@ BuildSummary WriteContainerFile(const ContainerSpec& spec, const fs::path& outpu
     const fs::path folder = output.parent_path();
     if (!folder.empty() && !fs::is_directory(folder, ec))
         throw BuildError("output folder not found: " + PathText(folder));
-    if (!spec.stubBytes && fs::exists(output, ec) && fs::equivalent(output, spec.stubPath, ec))
+    if (!plan.stubBytes && fs::exists(output, ec) && fs::equivalent(output, plan.stubPath, ec))
         throw BuildError("output " + PathText(output) + " is the stub itself");
-    for (const auto& file : spec.files)
+    for (const auto& file : plan.files)
         if (fs::exists(output, ec) && fs::equivalent(output, file.source, ec))
             throw BuildError("output " + PathText(output) + " is one of the payload files");
 
@@ -860,7 +889,7 @@ BuildSummary WriteContainerFile(const ContainerSpec& spec, const fs::path& outpu
     BuildSummary summary;
     {
         FileSink sink(temp);
-        summary = WriteContainer(spec, sink);
+        summary = WriteContainer(plan, sink);
         sink.Close();
     }
     fs::rename(temp, output, ec);

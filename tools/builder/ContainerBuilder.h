@@ -97,7 +97,7 @@ struct RoleBytes {
     bool autoUpdateAgent = false;  // 69: this executable is an auto-update agent
 };
 
-struct ContainerSpec {
+struct ContainerPlan {
     std::filesystem::path stubPath;         // the stub executable to copy...
     std::optional<std::string> stubBytes;   // ...or its bytes, used instead when set
 
@@ -205,13 +205,13 @@ public:
 
 // Checks the whole description (names, main file, header items, options) without reading the
 // payload; throws BuildError on the first problem.
-void ValidateSpec(const ContainerSpec& spec);
+void ValidatePlan(const ContainerPlan& plan);
 // Writes the stub and the container into `sink`.
-BuildSummary WriteContainer(const ContainerSpec& spec, ByteSink& sink);
+BuildSummary WriteContainer(const ContainerPlan& plan, ByteSink& sink);
 // The whole output in memory.
-std::string BuildContainer(const ContainerSpec& spec, BuildSummary* summary = nullptr);
+std::string BuildContainer(const ContainerPlan& plan, BuildSummary* summary = nullptr);
 // Writes the output file (through a temporary file beside it, renamed at the end, so that a
 // refused build leaves no partial output).
-BuildSummary WriteContainerFile(const ContainerSpec& spec, const std::filesystem::path& output);
+BuildSummary WriteContainerFile(const ContainerPlan& plan, const std::filesystem::path& output);
 
 }  // namespace builder

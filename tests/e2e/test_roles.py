@@ -1,0 +1,145 @@
+"""The stub under Wine chooses its role from its container, its file name and its command line,
+and records every start and end in its trace lines and, for agents, its log file."""
+import os
+import re
+import shutil
+import time
+import unittest
+
+from ulvtest import STUB, WineTestCase, wait_until, wine_temp_dir, windows_path
+
+WM_SHUTDOWN = 1123
+AGENT = ["--agent", "--agent-exe", "agent.exe", "--agent-log-file", "--update-url", "http://127.0.0.1/u/",
+         "--info-file", "Product.info"]
+
+
+def trace(run, pattern):
+    """The lines of the run that are `<pid>` followed by text matching `pattern` exactly."""
+    return [line for line in run.lines() if re.fullmatch(r"\d+" + pattern, line)]
+
+
+class RoleTests(WineTestCase):
+    def stop_agent(self, class_name):
+        rc, _ = self.winmsg("post", class_name, WM_SHUTDOWN, 0, 0)
+        self.assertEqual(rc, 0, "no window of class " + class_name)
+
+    def test_launcher_writes_start_and_end_lines(self):
+        setup = self.build("setup.exe", files={"readme.txt": "hi"}, *["--main", "readme.txt"])
+        run = self.run_stub(setup, "/x", "a b")
+        self.assertEqual(run.rc, 0)
+        command_line = '"%s" /x "a b"' % windows_path(setup)
+        lines = run.lines()
+        pid = re.match(r"(\d+) ", lines[0]).group(1)
+        self.assertEqual(lines[0], pid + " ==== STUB START ====> " + command_line + "<")
+        self.assertIn(pid + " ==== ThisIs_AutoUpdateProg=FALSE", lines)
+        end = lines.index(pid + " ==== STUB END ====> " + command_line + "<")
+        self.assertEqual(lines[end + 1], "")
+        # A launcher runs its window and acts on the first timer tick.
+        self.assertEqual(len(trace(run, r" StartSetup: container=TRUE FilesCount=1 .*")), 1)
+        # A launcher never writes an agent log.
+        self.assertEqual([f for f in os.listdir(self.dir) if f.endswith(".log")], [])
+
+    def test_file_without_container_runs_as_launcher(self):
+        bare = self.path("bare.exe")
+        shutil.copyfile(STUB, bare)
+        run = self.run_stub(bare)
+        self.assertEqual(run.rc, 0)
+        self.assertEqual(len(trace(run, r" ==== ThisIs_AutoUpdateProg=FALSE")), 1)
+        self.assertEqual(len(trace(run, r" StartSetup: container=FALSE FilesCount=0 .*")), 1)
+
+    def test_transient_copy_matches_ignoring_case_and_deletes_itself(self):
+        copy = self.build("x_Agent.EXE", *AGENT)
+        run = self.start(copy, "/SleepX=0")
+        rc, _ = self.winmsg("find", ".AutoUpdate.x_Agent", 20000)
+        self.assertEqual(rc, 0, run.output())
+        # The log file takes "X_" in front unless the name starts with it, letter case counting.
+        log = self.path("X_x_Agent.log")
+        self.assertTrue(wait_until(lambda: os.path.exists(log) and "WinMain" in self.read_text(log)))
+        # A second start finds the window of its own class and does nothing but its lines.
+        second = self.run_stub(copy, timeout=60)
+        self.assertEqual(second.rc, 0)
+        self.assertEqual(len(trace(second, r" ==== STUB END ====> .*")), 1)
+
+        self.stop_agent(".AutoUpdate.x_Agent")
+        self.assertEqual(run.wait(60), 0)
+        self.assertEqual(len(trace(run, r" ==== ThisIs_AutoUpdateProg=TRUE")), 1)
+        self.assertEqual(len(trace(run, r" ==== STUB END ====> .*")), 1)
+        # The copy is removed once its process has ended; its folder stays.
+        self.assertTrue(wait_until(lambda: not os.path.exists(copy), 30), "transient copy not deleted")
+        self.assertTrue(os.path.isdir(self.dir))
+
+        text = self.read_text(log)
+        for line in ["X_ExeIsRunning=FALSE", "ThisIs_Plain_AutoUpdate_Exe=FALSE", "ThisIs_X_AutoUpdate_Exe=TRUE",
+                     "CheckTestMode", "WinMain", "DeleteMySelf", "=== EXIT === " + windows_path(copy)]:
+            self.assertRegex(text, r"\d\d.\d\d.\d\d \d\d.\d\d.\d\d [ \d]{5,} X " + re.escape(line) + "\r\n")
+        # The second start saw the first one's window: no second "WinMain".
+        self.assertEqual(text.count(" X WinMain\r\n"), 1)
+
+    def test_plain_agent_starts_the_transient_copy(self):
+        agent = self.build("agent.exe", *AGENT)
+        run = self.run_stub(agent, timeout=60)
+        self.assertEqual(run.rc, 0)
+        self.assertEqual(len(trace(run, r" CreateAndRun_X_Exe-1 ")), 1)
+        self.assertEqual(len(trace(run, r" CreateAndRun_X_Exe-2")), 1)
+        copy = self.path("X_agent.exe")
+        rc, _ = self.winmsg("find", ".AutoUpdate.X_agent", 20000)
+        self.assertEqual(rc, 0, "the transient copy did not come up")
+
+        # A second start of the plain agent finds the copy running and makes no new one.
+        again = self.run_stub(agent, timeout=60)
+        self.assertEqual(len(trace(again, r" CreateAndRun_X_Exe-2")), 0)
+
+        self.stop_agent(".AutoUpdate.X_agent")
+        self.assertTrue(wait_until(lambda: not os.path.exists(copy), 40), "transient copy not deleted")
+        self.assertTrue(os.path.exists(agent))
+        text = self.read_text(self.path("X_agent.log"))
+        # Both processes share one log; the plain agent's lines carry three blanks.
+        self.assertRegex(text, r"   ThisIs_Plain_AutoUpdate_Exe=TRUE\r\n")
+        self.assertRegex(text, r"   X_ExeIsRunning=TRUE\r\n")
+        self.assertRegex(text, r"   Create X_ File \r\n")
+        self.assertRegex(text, r" X ThisIs_X_AutoUpdate_Exe=TRUE\r\n")
+        self.assertRegex(text, r"   Agent Version=1\.0\.0\.1\r\n")
+
+    def test_agent_under_another_name_is_no_agent_role(self):
+        renamed = self.build("renamed.exe", *AGENT)
+        run = self.start(renamed)
+        rc, _ = self.winmsg("find", ".AutoUpdate.renamed", 20000)
+        self.assertEqual(rc, 0)
+        self.stop_agent(".AutoUpdate.renamed")
+        self.assertEqual(run.wait(60), 0)
+        # It ran its window without making a copy and without deleting itself.
+        self.assertFalse(os.path.exists(self.path("X_renamed.exe")))
+        self.assertFalse(os.path.exists(self.path("X_agent.exe")))
+        text = self.read_text(self.path("X_renamed.log"))
+        self.assertIn("   ThisIs_Plain_AutoUpdate_Exe=FALSE\r\n", text)
+        self.assertIn("   ThisIs_X_AutoUpdate_Exe=FALSE\r\n", text)
+        self.assertNotIn("WinMain", text)
+        time.sleep(2)
+        self.assertTrue(os.path.exists(renamed))
+
+    def test_multi_disk_launcher_runs_its_temp_copy(self):
+        setup = self.build("setup.exe", "--span-copy-to-temp", "--main", "readme.txt", files={"readme.txt": "x"})
+        run = self.run_stub(setup, "/q")
+        self.assertEqual(run.rc, 0)
+        pattern = (r' ==== STUB START ====> "C:\\users\\[^\\]+\\Temp\\SETUP_(\d+)\\Y_setup\.exe" /q /SpanCdLvl=2 '
+                   r'/SpanDiskFName1="%s\.001" /OriginExe="%s"<') % (re.escape(windows_path(setup)),
+                                                                     re.escape(windows_path(setup)))
+        self.assertTrue(wait_until(lambda: trace(run, pattern), 30), run.output())
+        folder = os.path.join(wine_temp_dir(), "SETUP_" + re.search(r"SETUP_(\d+)", trace(run, pattern)[0]).group(1))
+        self.assertTrue(run.wait_for_line(" StartSetup: container=TRUE FilesCount=1 HeaderCount=2 "
+                                          "InternetSetup=FALSE SpanCopyToTemp=TRUE SpanCdLvl=2"), run.output())
+        # The copy deletes itself and its folder at the end, batch file included.
+        self.assertTrue(wait_until(lambda: not os.path.exists(folder), 40), "work folder left behind")
+        self.assertTrue(wait_until(lambda: not os.path.exists(os.path.join(wine_temp_dir(), "_DEL_ME_.BAT")), 20))
+
+    def test_span_level_two_runs_the_setup_directly(self):
+        setup = self.build("setup.exe", "--span-copy-to-temp", "--main", "readme.txt", files={"readme.txt": "x"})
+        run = self.run_stub(setup, "/SpanCdLvl=2")
+        self.assertEqual(run.rc, 0)
+        starts = trace(run, r" ==== STUB START ====> .*")
+        self.assertEqual(len(starts), 1, run.output())
+        self.assertEqual(len(trace(run, r" StartSetup: .* SpanCdLvl=2")), 1)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
