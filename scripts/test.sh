@@ -10,6 +10,7 @@ bash scripts/build.sh
 
 # One fresh Wine prefix and one display for the whole run.
 export ULV_WINEPREFIX="$root/build/wineprefix"
+[ -d "$ULV_WINEPREFIX" ] && WINEPREFIX="$ULV_WINEPREFIX" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
 rm -rf "$ULV_WINEPREFIX" "$ULV_WINEPREFIX.lock"
 xvfb_pid=""
 cleanup() {
