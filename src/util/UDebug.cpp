@@ -11,25 +11,84 @@
 
 namespace {
 
-std::mutex g_traceLock;
 bool g_logSwitch = false;
 std::string g_logPrefix = "   ";
 
-void WriteToStdout(const std::string& text)
+// The redirected standard output of the trace lines. The buffer is small on purpose: every piece
+// must fit into a global atom (255 characters) on its way to the viewer.
+class TraceChannel {
+public:
+    static constexpr size_t BufferSize = 128;
+
+    TraceChannel() : message_(RegisterWindowMessageA(".U_DebugMsg.")) {}
+
+    void Write(const std::string& text)
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        for (const char c : text) {
+            buffer_[used_++] = c;
+            if (used_ == BufferSize)
+                HandOver();
+        }
+    }
+
+    void EndLine()
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        for (const char c : {'\r', '\n'}) {
+            buffer_[used_++] = c;
+            if (used_ == BufferSize)
+                HandOver();
+        }
+        HandOver();
+    }
+
+private:
+    // Called with the lock held. Without a viewer the text is simply dropped.
+    void HandOver()
+    {
+        if (used_ == 0)
+            return;
+        const std::string piece(buffer_, used_);
+        used_ = 0;
+        const HWND viewer = FindWindowA(".UDebug.", nullptr);
+        if (!viewer || message_ == 0)
+            return;
+        // A piece starting with "#" and digits would be taken for an integer atom; such a piece
+        // is rare in trace text and still arrives, only as the viewer reads that atom's name.
+        UniqueGlobalAtom atom(GlobalAddAtomA(piece.c_str()));
+        if (!atom)
+            return;
+        // The viewer reads the text while it handles the message, so the atom lives until the
+        // send returns. A viewer that hangs must not hang the program: give up after a while.
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(viewer, message_, 1, static_cast<LPARAM>(atom.Get()), SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                            5000, &result);
+    }
+
+    std::mutex lock_;
+    UINT message_;
+    char buffer_[BufferSize] = {};
+    size_t used_ = 0;
+};
+
+TraceChannel& Channel()
 {
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out == nullptr || out == INVALID_HANDLE_VALUE)
-        return;  // no listener: the text goes nowhere
-    DWORD written = 0;
-    WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    static TraceChannel channel;
+    return channel;
 }
 
 }  // namespace
 
+void TraceWrite(const std::string& text)
+{
+    Channel().Write(text);
+}
+
 void TraceLine(const std::string& text)
 {
-    std::lock_guard<std::mutex> lock(g_traceLock);
-    WriteToStdout(text + "\r\n");
+    Channel().Write(text);
+    Channel().EndLine();
 }
 
 void TracePid(const std::string& text)

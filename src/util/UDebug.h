@@ -1,8 +1,14 @@
 #pragma once
-// The two diagnostic trails: trace lines on the standard output (for a developer's viewer) and
-// the agent's log file. Neither ever fails or blocks the program.
+// The two diagnostic trails, both silent for the user and never failing the program:
+// - trace lines, handed piece by piece to a developer's debug viewer (a top-level window of class
+//   ".UDebug.") through the registered message ".U_DebugMsg." and a global atom; without a
+//   viewer they vanish;
+// - the agent's log file, next to the agent, when its container asks for it.
 #include <string>
 
+// The trace output: text goes into a 128-byte buffer that is handed to the viewer whenever it
+// fills and whenever a line ends, so a long line arrives in several pieces.
+void TraceWrite(const std::string& text);
 // Writes one trace line (the text and a line end).
 void TraceLine(const std::string& text);
 // Writes one trace line that starts with the process id in decimal.

@@ -11,11 +11,7 @@ from ulvtest import STUB, WineTestCase, wait_until, wine_temp_dir, windows_path
 WM_SHUTDOWN = 1123
 AGENT = ["--agent", "--agent-exe", "agent.exe", "--agent-log-file", "--update-url", "http://127.0.0.1/u/",
          "--info-file", "Product.info"]
-
-
-def trace(run, pattern):
-    """The lines of the run that are `<pid>` followed by text matching `pattern` exactly."""
-    return [line for line in run.lines() if re.fullmatch(r"\d+" + pattern, line)]
+LOG_LINE = r"\d\d.\d\d.\d\d \d\d.\d\d.\d\d [ \d]{5,}"
 
 
 class RoleTests(WineTestCase):
@@ -24,46 +20,60 @@ class RoleTests(WineTestCase):
         self.assertEqual(rc, 0, "no window of class " + class_name)
 
     def test_launcher_writes_start_and_end_lines(self):
-        setup = self.build("setup.exe", files={"readme.txt": "hi"}, *["--main", "readme.txt"])
+        setup = self.build("setup.exe", "--main", "readme.txt", files={"readme.txt": "hi"})
         run = self.run_stub(setup, "/x", "a b")
         self.assertEqual(run.rc, 0)
         command_line = '"%s" /x "a b"' % windows_path(setup)
-        lines = run.lines()
+        lines = self.trace.lines()
         pid = re.match(r"(\d+) ", lines[0]).group(1)
         self.assertEqual(lines[0], pid + " ==== STUB START ====> " + command_line + "<")
-        self.assertIn(pid + " ==== ThisIs_AutoUpdateProg=FALSE", lines)
+        self.assertEqual(lines[1], pid + " ==== ThisIs_AutoUpdateProg=FALSE")
         end = lines.index(pid + " ==== STUB END ====> " + command_line + "<")
         self.assertEqual(lines[end + 1], "")
-        # A launcher runs its window and acts on the first timer tick.
-        self.assertEqual(len(trace(run, r" StartSetup: container=TRUE FilesCount=1 .*")), 1)
+        # A launcher runs its window and acts on the first timer tick, once.
+        self.assertEqual(len(self.trace.matching(r" StartSetup: container=TRUE FilesCount=1 .*")), 1)
         # A launcher never writes an agent log.
         self.assertEqual([f for f in os.listdir(self.dir) if f.endswith(".log")], [])
+
+    def test_long_trace_line_reaches_the_viewer_in_pieces(self):
+        setup = self.build("setup.exe")
+        prefix_len = len(" ==== STUB START ====> \"%s\" " % windows_path(setup)) + len("<")
+        run = self.run_stub(setup)  # learn the process id's width from a first run
+        pid_len = len(self.trace.lines()[0].split(" ")[0])
+        argument = "A" * (300 - pid_len - prefix_len)
+        before = len(self.trace.pieces())
+        self.run_stub(setup, argument)
+        line = [l for l in self.trace.lines() if l.endswith(argument + "<")][0]
+        self.assertEqual(len(line), 300)
+        # 300 characters and the line end: two full buffers and the rest.
+        self.assertEqual(self.trace.pieces()[before:before + 3], [128, 128, 46])
+        self.assertEqual(run.rc, 0)
 
     def test_file_without_container_runs_as_launcher(self):
         bare = self.path("bare.exe")
         shutil.copyfile(STUB, bare)
         run = self.run_stub(bare)
         self.assertEqual(run.rc, 0)
-        self.assertEqual(len(trace(run, r" ==== ThisIs_AutoUpdateProg=FALSE")), 1)
-        self.assertEqual(len(trace(run, r" StartSetup: container=FALSE FilesCount=0 .*")), 1)
+        self.assertEqual(len(self.trace.matching(r" ==== ThisIs_AutoUpdateProg=FALSE")), 1)
+        self.assertEqual(len(self.trace.matching(r" StartSetup: container=FALSE FilesCount=0 .*")), 1)
 
     def test_transient_copy_matches_ignoring_case_and_deletes_itself(self):
         copy = self.build("x_Agent.EXE", *AGENT)
         run = self.start(copy, "/SleepX=0")
         rc, _ = self.winmsg("find", ".AutoUpdate.x_Agent", 20000)
-        self.assertEqual(rc, 0, run.output())
+        self.assertEqual(rc, 0, self.trace.text())
         # The log file takes "X_" in front unless the name starts with it, letter case counting.
         log = self.path("X_x_Agent.log")
         self.assertTrue(wait_until(lambda: os.path.exists(log) and "WinMain" in self.read_text(log)))
         # A second start finds the window of its own class and does nothing but its lines.
         second = self.run_stub(copy, timeout=60)
         self.assertEqual(second.rc, 0)
-        self.assertEqual(len(trace(second, r" ==== STUB END ====> .*")), 1)
+        self.assertTrue(self.trace.wait_for(r" ==== STUB END ====> .*", 1))
 
         self.stop_agent(".AutoUpdate.x_Agent")
         self.assertEqual(run.wait(60), 0)
-        self.assertEqual(len(trace(run, r" ==== ThisIs_AutoUpdateProg=TRUE")), 1)
-        self.assertEqual(len(trace(run, r" ==== STUB END ====> .*")), 1)
+        self.assertEqual(len(self.trace.matching(r" ==== ThisIs_AutoUpdateProg=TRUE")), 2)
+        self.assertEqual(len(self.trace.matching(r" ==== STUB END ====> .*")), 2)
         # The copy is removed once its process has ended; its folder stays.
         self.assertTrue(wait_until(lambda: not os.path.exists(copy), 30), "transient copy not deleted")
         self.assertTrue(os.path.isdir(self.dir))
@@ -71,7 +81,7 @@ class RoleTests(WineTestCase):
         text = self.read_text(log)
         for line in ["X_ExeIsRunning=FALSE", "ThisIs_Plain_AutoUpdate_Exe=FALSE", "ThisIs_X_AutoUpdate_Exe=TRUE",
                      "CheckTestMode", "WinMain", "DeleteMySelf", "=== EXIT === " + windows_path(copy)]:
-            self.assertRegex(text, r"\d\d.\d\d.\d\d \d\d.\d\d.\d\d [ \d]{5,} X " + re.escape(line) + "\r\n")
+            self.assertRegex(text, LOG_LINE + " X " + re.escape(line) + "\r\n")
         # The second start saw the first one's window: no second "WinMain".
         self.assertEqual(text.count(" X WinMain\r\n"), 1)
 
@@ -79,26 +89,26 @@ class RoleTests(WineTestCase):
         agent = self.build("agent.exe", *AGENT)
         run = self.run_stub(agent, timeout=60)
         self.assertEqual(run.rc, 0)
-        self.assertEqual(len(trace(run, r" CreateAndRun_X_Exe-1 ")), 1)
-        self.assertEqual(len(trace(run, r" CreateAndRun_X_Exe-2")), 1)
+        self.assertEqual(len(self.trace.matching(r" CreateAndRun_X_Exe-1 ")), 1)
+        self.assertEqual(len(self.trace.matching(r" CreateAndRun_X_Exe-2")), 1)
         copy = self.path("X_agent.exe")
         rc, _ = self.winmsg("find", ".AutoUpdate.X_agent", 20000)
         self.assertEqual(rc, 0, "the transient copy did not come up")
+        self.assertTrue(self.trace.wait_for(r' ==== STUB START ====> "%s"<' % re.escape(windows_path(copy))))
 
         # A second start of the plain agent finds the copy running and makes no new one.
-        again = self.run_stub(agent, timeout=60)
-        self.assertEqual(len(trace(again, r" CreateAndRun_X_Exe-2")), 0)
+        self.run_stub(agent, timeout=60)
+        self.assertEqual(len(self.trace.matching(r" CreateAndRun_X_Exe-1 ")), 2)
+        self.assertEqual(len(self.trace.matching(r" CreateAndRun_X_Exe-2")), 1)
 
         self.stop_agent(".AutoUpdate.X_agent")
         self.assertTrue(wait_until(lambda: not os.path.exists(copy), 40), "transient copy not deleted")
         self.assertTrue(os.path.exists(agent))
         text = self.read_text(self.path("X_agent.log"))
         # Both processes share one log; the plain agent's lines carry three blanks.
-        self.assertRegex(text, r"   ThisIs_Plain_AutoUpdate_Exe=TRUE\r\n")
-        self.assertRegex(text, r"   X_ExeIsRunning=TRUE\r\n")
-        self.assertRegex(text, r"   Create X_ File \r\n")
-        self.assertRegex(text, r" X ThisIs_X_AutoUpdate_Exe=TRUE\r\n")
-        self.assertRegex(text, r"   Agent Version=1\.0\.0\.1\r\n")
+        for line in ["   ThisIs_Plain_AutoUpdate_Exe=TRUE", "   X_ExeIsRunning=TRUE", "   Create X_ File ",
+                     " X ThisIs_X_AutoUpdate_Exe=TRUE", "   Agent Version=1.0.0.1"]:
+            self.assertRegex(text, LOG_LINE + re.escape(line) + "\r\n")
 
     def test_agent_under_another_name_is_no_agent_role(self):
         renamed = self.build("renamed.exe", *AGENT)
@@ -124,10 +134,11 @@ class RoleTests(WineTestCase):
         pattern = (r' ==== STUB START ====> "C:\\users\\[^\\]+\\Temp\\SETUP_(\d+)\\Y_setup\.exe" /q /SpanCdLvl=2 '
                    r'/SpanDiskFName1="%s\.001" /OriginExe="%s"<') % (re.escape(windows_path(setup)),
                                                                      re.escape(windows_path(setup)))
-        self.assertTrue(wait_until(lambda: trace(run, pattern), 30), run.output())
-        folder = os.path.join(wine_temp_dir(), "SETUP_" + re.search(r"SETUP_(\d+)", trace(run, pattern)[0]).group(1))
-        self.assertTrue(run.wait_for_line(" StartSetup: container=TRUE FilesCount=1 HeaderCount=2 "
-                                          "InternetSetup=FALSE SpanCopyToTemp=TRUE SpanCdLvl=2"), run.output())
+        self.assertTrue(self.trace.wait_for(pattern), self.trace.text())
+        number = re.search(r"SETUP_(\d+)", self.trace.matching(pattern)[0]).group(1)
+        folder = os.path.join(wine_temp_dir(), "SETUP_" + number)
+        self.assertTrue(self.trace.wait_for(r" StartSetup: container=TRUE FilesCount=1 HeaderCount=2 "
+                                            r"InternetSetup=FALSE SpanCopyToTemp=TRUE SpanCdLvl=2"), self.trace.text())
         # The copy deletes itself and its folder at the end, batch file included.
         self.assertTrue(wait_until(lambda: not os.path.exists(folder), 40), "work folder left behind")
         self.assertTrue(wait_until(lambda: not os.path.exists(os.path.join(wine_temp_dir(), "_DEL_ME_.BAT")), 20))
@@ -136,9 +147,18 @@ class RoleTests(WineTestCase):
         setup = self.build("setup.exe", "--span-copy-to-temp", "--main", "readme.txt", files={"readme.txt": "x"})
         run = self.run_stub(setup, "/SpanCdLvl=2")
         self.assertEqual(run.rc, 0)
-        starts = trace(run, r" ==== STUB START ====> .*")
-        self.assertEqual(len(starts), 1, run.output())
-        self.assertEqual(len(trace(run, r" StartSetup: .* SpanCdLvl=2")), 1)
+        self.assertEqual(len(self.trace.matching(r" ==== STUB START ====> .*")), 1, self.trace.text())
+        self.assertEqual(len(self.trace.matching(r" StartSetup: .* SpanCdLvl=2")), 1)
+
+
+class NoViewerTests(WineTestCase):
+    trace_viewer = False
+
+    def test_trace_without_viewer_changes_nothing(self):
+        setup = self.build("setup.exe")
+        run = self.run_stub(setup, "/x")
+        self.assertEqual(run.rc, 0)
+        self.assertEqual(run.output(), "")  # nothing reaches the console either
 
 
 if __name__ == "__main__":

@@ -1,8 +1,10 @@
 """Shared plumbing of the end-to-end tests: the native builder makes setups from the win64 stub,
 and the real executables run under Wine (tests/wine/wine-run.sh gives them the test run's prefix
-and display). Trace lines are read from the stub's standard output, which its child processes
-inherit; agent log lines from the agent log file."""
+and display). Every test runs its own debug viewer (ulvtraceview), which receives the trace lines
+of every stub process of the test; agent log lines are read from the agent log file. Tests that
+use Wine hold CTest's "wine_desktop" lock, so that one viewer at a time listens."""
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -14,6 +16,7 @@ WIN64 = os.environ.get("ULV_WIN64_DIR") or os.path.join(SOURCE, "build", "win64"
 BUILDER = os.environ.get("ULV_BUILDER") or os.path.join(SOURCE, "build", "native", "tools", "builder", "ulvbuild")
 STUB = os.path.join(WIN64, "src", "stub", "ulvstub.exe")
 WINMSG = os.path.join(WIN64, "tools", "wintest", "ulvwinmsg.exe")
+TRACEVIEW = os.path.join(WIN64, "tools", "wintest", "ulvtraceview.exe")
 WINE_RUN = os.path.join(SOURCE, "tests", "wine", "wine-run.sh")
 WINEPREFIX = os.environ.get("ULV_WINEPREFIX") or os.path.join(SOURCE, "build", "wineprefix")
 os.environ["ULV_WINEPREFIX"] = WINEPREFIX
@@ -41,31 +44,23 @@ def wait_until(predicate, timeout=30.0, step=0.1):
 
 
 class Run:
-    """A Windows program started under Wine, its output collected in a file."""
+    """A Windows program started under Wine; its console output (the test helpers') in a file."""
 
     def __init__(self, exe, args, cwd, output_path):
         self.output_path = output_path
         self._out = open(output_path, "wb")
         self.proc = subprocess.Popen([WINE_RUN, exe, *args], cwd=cwd, stdout=self._out,
                                      stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        self.rc = None
 
     def wait(self, timeout=120):
-        try:
-            return self.proc.wait(timeout=timeout)
-        finally:
-            self._out.flush()
+        self.rc = self.proc.wait(timeout=timeout)
+        return self.rc
 
     def output(self):
         self._out.flush()
         with open(self.output_path, "rb") as f:
             return f.read().decode("latin-1")
-
-    def lines(self):
-        return self.output().replace("\r\n", "\n").split("\n")
-
-    def wait_for_line(self, text, timeout=30):
-        """Waits until a line ending with `text` appears (children write after the parent ended)."""
-        return wait_until(lambda: any(line.endswith(text) for line in self.lines()), timeout)
 
     def close(self):
         if self.proc.poll() is None:
@@ -74,14 +69,61 @@ class Run:
         self._out.close()
 
 
+class Trace:
+    """The trace text that the test's viewer received, from every process of the test."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def text(self):
+        try:
+            with open(self.path, "rb") as f:
+                return f.read().decode("latin-1")
+        except FileNotFoundError:
+            return ""
+
+    def lines(self):
+        return self.text().replace("\r\n", "\n").split("\n")[:-1]
+
+    def pieces(self):
+        try:
+            with open(self.path + ".pieces") as f:
+                return [int(n) for n in f.read().split()]
+        except FileNotFoundError:
+            return []
+
+    def matching(self, pattern):
+        """Lines that are a process id followed by text matching `pattern` exactly."""
+        return [line for line in self.lines() if re.fullmatch(r"\d+" + pattern, line)]
+
+    def wait_for(self, pattern, count=1, timeout=30):
+        """Waits until `count` lines match (child processes write after their parent ended)."""
+        return wait_until(lambda: len(self.matching(pattern)) >= count, timeout)
+
+
 class WineTestCase(unittest.TestCase):
+    # Tests that must see no viewer at all set this to False.
+    trace_viewer = True
+
     def setUp(self):
         base = os.path.join(SOURCE, "build", "e2e")
         os.makedirs(base, exist_ok=True)
         self.dir = tempfile.mkdtemp(prefix=self.id().split(".")[-1] + "_", dir=base)
         self.runs = []
+        self.trace = Trace(self.path("trace.txt"))
+        self.viewer = None
+        if self.trace_viewer:
+            self.viewer = self.start(TRACEVIEW, windows_path(self.trace.path))
+            rc, _ = self.winmsg("find", ".UDebug.", 60000)
+            self.assertEqual(rc, 0, "the trace viewer did not come up")
 
     def tearDown(self):
+        if self.viewer:
+            self.winmsg("post", ".UDebug.", 0x0010)  # WM_CLOSE
+            try:
+                self.viewer.wait(30)
+            except subprocess.TimeoutExpired:
+                pass
         for run in self.runs:
             run.close()
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -115,7 +157,7 @@ class WineTestCase(unittest.TestCase):
 
     def run_stub(self, exe, *args, timeout=120):
         run = self.start(exe, *args)
-        run.rc = run.wait(timeout)
+        run.wait(timeout)
         return run
 
     def winmsg(self, *args, timeout=180):

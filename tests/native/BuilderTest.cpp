@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "builder/ContainerBuilder.h"
+#include "pack/PackToken.h"
+#include "pack/RecordName.h"
 #include "util/USUB.h"
 
 namespace {
@@ -230,21 +232,41 @@ TEST(Builder, EachFlagAndRoleSetsOnlyItsOwnBit)
     }
 }
 
-TEST(Builder, ChecksumDefaultsToTheAcceptedValueAndHeaderCountCanBeOverridden)
+TEST(Builder, ChecksumIsComputedUnlessGivenAndHeaderCountCanBeOverridden)
 {
     ContainerPlan plan;
     plan.stubBytes = MakeStub();
-    plan.download = DownloadInfo{"http://host/dl/", "setup.exe", true, "tok", "123"};
-    std::string t = Parse(BuildContainer(plan), 3).trailer;
-    EXPECT_EQ(U32(t, 16), 1234u);
+    plan.download = DownloadInfo{"http://host/dl/", "setup.exe", true, "", "123"};
+    const std::string first = BuildContainer(plan);
+    std::string t = Parse(first, 3).trailer;
+    EXPECT_NE(U32(t, 16), 1234u);
     EXPECT_EQ(t[1], '\x03');
+    plan.checksum = 77;
+    EXPECT_EQ(U32(Parse(BuildContainer(plan), 3).trailer, 16), 77u);
+    plan.checksum.reset();
 
     plan.headerCountByte = 0;
     const std::string out = BuildContainer(plan);
     const Parsed p = Parse(out, 3);  // the three strings are still written
     EXPECT_EQ(p.trailer[1], '\0');
-    EXPECT_EQ(p.headers[2], "|http://host/dl/|setup.exe|1|tok|123|");
+    EXPECT_EQ(p.headers[2], "|http://host/dl/|setup.exe|1||123|");
     EXPECT_TRUE(p.records.empty());
+}
+
+TEST(Builder, TokensAreStoredScrambled)
+{
+    ContainerPlan plan;
+    plan.stubBytes = MakeStub();
+    plan.update.token = "T0k";
+    plan.download = DownloadInfo{"http://host/dl/", "setup.exe", false, "D0k", ""};
+    const Parsed p = Parse(BuildContainer(plan), 3);
+    const std::string update = SUB::Item(p.headers[1], 3, "");
+    const std::string download = SUB::Item(p.headers[2], 3, "");
+    EXPECT_NE(update, "T0k");
+    EXPECT_EQ(DescrambleToken(update), std::string("T0k", 4));
+    EXPECT_EQ(DescrambleToken(download), std::string("D0k", 4));
+    // Another build of the same product stores another text for the same token.
+    EXPECT_NE(SUB::Item(Parse(BuildContainer(plan), 3).headers[1], 3, ""), update);
 }
 
 TEST(Builder, SpaceRequiredRoundsEachFileToEveryClusterSize)
@@ -337,9 +359,9 @@ TEST(Builder, HeaderStringsFollowTheStubWithTheirByteCounts)
     };
     const Case cases[] = {
         {"empty", {}, "||||||"},
-        {"full", {"http://example.invalid/upd/", "Product.Setup.info", "Agent.exe", "T0k", true},
-         "|http://example.invalid/upd/|Product.Setup.info|Agent.exe|T0k|1|"},
-        {"not hidden", {"u", "i", "a", "t", false}, "|u|i|a|t||"},
+        {"full", {"http://example.invalid/upd/", "Product.Setup.info", "Agent.exe", "", true},
+         "|http://example.invalid/upd/|Product.Setup.info|Agent.exe||1|"},
+        {"not hidden", {"u", "i", "a", "", false}, "|u|i|a|||"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -635,14 +657,14 @@ TEST(Builder, NamesThatLeaveTheFolderOrAreInvalidOnWindowsAreRefused)
         "a*b",        "tab\there",   "nl\nx",        ("nul\x01" "x"),
     };
     for (const char* name : bad)
-        EXPECT_NE(NameProblem(name), "") << "'" << name << "'";
+        EXPECT_NE(RecordNameProblem(name), "") << "'" << name << "'";
     const char* const good[] = {
         "Engine.exe", "sub\\data.bin", "a.b.c",     "console.txt", "COM10",     "LPT",
         "nul_file",   "CONX.txt",      ".hidden",   "..a",         "a..b",      " lead",
         "\xC4rger.txt", "deep\\er\\still\\x.y",
     };
     for (const char* name : good)
-        EXPECT_EQ(NameProblem(name), "") << "'" << name << "'";
+        EXPECT_EQ(RecordNameProblem(name), "") << "'" << name << "'";
     EXPECT_EQ(NormaliseName("a/b/c.txt"), "a\\b\\c.txt");
 }
 

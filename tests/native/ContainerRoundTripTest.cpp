@@ -6,6 +6,8 @@
 #include <random>
 
 #include "builder/ContainerBuilder.h"
+#include "pack/ContainerChecksum.h"
+#include "pack/PackToken.h"
 #include "pack/PackX.h"
 
 namespace {
@@ -65,11 +67,16 @@ TEST_F(ContainerRoundTrip, WithAndWithoutDataAfterTheEnd)
             EXPECT_EQ(info.InfoFileName(), "Product.Setup.info");
             EXPECT_EQ(info.OriginalFileName(), "Product.original");
             EXPECT_EQ(info.AgentExeName(), "agent.exe");
-            EXPECT_EQ(info.UpdateToken(false), "TOKEN");
+            // Stored scrambled; read back as the token and the fixed NUL after it.
+            EXPECT_NE(info.UpdateToken(false), "TOKEN");
+            EXPECT_EQ(info.UpdateToken(true), std::string("TOKEN", 6));
             EXPECT_TRUE(info.HiddenSetup());
             EXPECT_EQ(info.FilesCount(), 2u);
             EXPECT_EQ(info.Trailer().HeaderCount, 2);
-            EXPECT_EQ(info.Trailer().Checksum, 1234u);
+            // The stored checksum is the real one, and the stub's check accepts it.
+            EXPECT_NE(info.Trailer().Checksum, ChecksumAcceptAny);
+            EXPECT_EQ(ContainerChecksum((dir_ / "setup.exe").string(), info.Trailer().TrailerLength),
+                      info.Trailer().Checksum);
             EXPECT_EQ(info.Trailer().SpaceRequired[0], 3006u);
             EXPECT_EQ(info.Trailer().SpaceRequired[4], 4096u + 4096u);
             EXPECT_EQ(info.DownloadList(), "");
@@ -91,7 +98,12 @@ TEST_F(ContainerRoundTrip, ThreeHeaderStringsAndEveryFlag)
     EXPECT_EQ(info.DownloadUrl(), "http://127.0.0.1/dl/");
     EXPECT_EQ(info.DownloadFileName(), "Setup.exe");
     EXPECT_TRUE(info.AlwaysDownload());
-    EXPECT_EQ(info.DownloadToken(false), "DTOKEN");
+    EXPECT_EQ(info.DownloadToken(true), std::string("DTOKEN", 7));
+    // Two builds of one product scramble differently but match.
+    const TGFileInfo again = Build("again.exe");
+    EXPECT_NE(again.DownloadToken(false), info.DownloadToken(false));
+    EXPECT_TRUE(DownloadTokensMatch(info, again));
+    EXPECT_TRUE(UpdateTokenMatches(info, (dir_ / "again.exe").string(), TokenKindSetup));
     EXPECT_EQ(info.DownloadSize(), "1048576");
     EXPECT_TRUE(info.ShowTempDriveInfo() && info.NextDiskFollows() && info.SpanCopyToTemp() &&
                 info.ShowExtractProgress() && info.AgentLogFile());

@@ -63,15 +63,22 @@ Header strings:
   --update-url URL        address from which the auto-update agent fetches its files
   --info-file NAME        name of the information file on that server
   --agent-exe NAME        file name of the auto-update agent executable
-  --update-token TEXT     update token
+  --update-token TEXT     update token, given in clear (see "Tokens" below)
   --hidden                the setup runs hidden
   --download-url URL      Internet folder of the setup file; adds the download list
   --download-file NAME    the setup file's name on the server   (needs --download-url)
   --always-download       always download, never use a copy beside the launcher
                                                                 (needs --download-url)
-  --download-token TEXT   download token                        (needs --download-url)
+  --download-token TEXT   download token, in clear              (needs --download-url)
   --download-size BYTES   the setup file's size, decimal        (needs --download-url)
   None of these texts may contain "|".
+
+Tokens:
+  A token is stored scrambled with a fresh random key and filler, so two builds of one
+  product store different texts for the same token. The stub's descrambling takes the
+  byte after the token as part of it; the builder makes that byte a NUL in every scramble,
+  so every scramble of a token reads back the same (the token and one NUL) and two builds
+  of one product match. An empty token is stored empty.
 
 Trailer:
   --show-temp-drive-info  flag bit 0: always tell the user which temporary drive is used
@@ -87,7 +94,8 @@ Trailer:
 
 Testing aids:
   --checksum N            store N (0-4294967295, decimal or 0x hex) as the container
-                          checksum; the default, 1234, is accepted by the stub as it is
+                          checksum instead of the computed one (1234 is accepted by the
+                          stub as it is; containers over 50 MB always store 1234)
   --header-count-byte N   store N (0-255) as the header count instead of the real one
   --no-end-of-data        leave the end-of-data field 0: the trailer then ends the file
   --trailing-bytes N      append N filler bytes after the data, as a signature would be

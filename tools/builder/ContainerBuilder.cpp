@@ -10,10 +10,14 @@
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <random>
 #include <set>
 #include <string_view>
 #include <system_error>
 
+#include "pack/ContainerChecksum.h"
+#include "pack/PackToken.h"
+#include "pack/RecordName.h"
 #include "util/Utils.h"
 
 namespace builder {
@@ -93,67 +97,8 @@ std::string NormaliseName(std::string name)
     return name;
 }
 
-namespace {
 
-// Windows opens a device instead of a file for these base names, whatever the extension.
-// "\xB9", "\xB2" and "\xB3" are the superscript digits 1, 2, 3 of the Western code page,
-// which Windows also maps to COM and LPT ports.
-bool IsDeviceName(const std::string& segment)
-{
-    std::string base = segment.substr(0, segment.find('.'));
-    while (!base.empty() && base.back() == ' ')
-        base.pop_back();
-    base = UpperCase(base);
-    static const char* const plain[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
-    for (const char* device : plain)
-        if (base == device)
-            return true;
-    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
-        const char digit = base[3];
-        if ((digit >= '0' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3')
-            return true;
-    }
-    return false;
-}
 
-}  // namespace
-
-std::string NameProblem(const std::string& name)
-{
-    if (name.empty())
-        return "the name is empty";
-    if (name.front() == '\\' || name.front() == '/')
-        return "an absolute or network path would leave the setup folder";
-    if (name.size() >= 2 && name[1] == ':')
-        return "a drive letter would leave the setup folder";
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 32)
-            return "control characters are not allowed in file names";
-        if (std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
-            return std::string("the character '") + c + "' is not allowed in file names";
-    }
-    size_t start = 0;
-    for (;;) {
-        const size_t end = name.find_first_of("\\/", start);
-        const std::string segment = name.substr(start, end == std::string::npos ? std::string::npos
-                                                                                : end - start);
-        if (segment.empty())
-            return "the name has an empty path segment";
-        if (segment == "." || segment == "..")
-            return "the segment '" + segment + "' would leave the setup folder";
-        // Windows drops trailing dots and blanks, which turns such segments into other names
-        // ("..." into "..", "a." into "a").
-        if (segment.back() == '.' || segment.back() == ' ')
-            return "the segment '" + segment + "' ends with a dot or a blank";
-        if (IsDeviceName(segment))
-            return "the segment '" + segment + "' is a Windows device name";
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return {};
-}
 
 std::vector<PayloadFile> CollectFolder(const fs::path& folder)
 {
@@ -328,7 +273,10 @@ std::string BuildLanguageTable(const std::vector<LanguageEntry>& languages)
 
 std::string StoredToken(const std::string& token)
 {
-    return token;
+    if (token.empty())
+        return token;
+    static std::mt19937 generator(std::random_device{}());
+    return ScrambleToken(token, [] { return static_cast<uint32_t>(generator()); });
 }
 
 std::string BuildUpdateList(const UpdateInfo& update)
@@ -579,15 +527,23 @@ std::string LoadStub(const ContainerPlan& plan)
     return stub;
 }
 
-// The value of the trailer's checksum field. The stub sums the 32-bit words of the written
-// container up to just before the trailer, leaving out the first 512 bytes when the end-of-data
-// field is set; `written` then holds exactly those bytes, the end-of-data field included.
-// Until that sum is computed here, the value that the stub accepts without comparing is stored.
-uint32_t ChecksumField(const ContainerPlan& plan, const ByteSink& written, uint64_t endOfData)
+// The value of the trailer's checksum field, computed as the stub will check it: the 32-bit
+// words of the written container up to just before the trailer, from offset 512 when the
+// end-of-data field is set (the field itself is left out). Everything the sum covers is written
+// by now; the trailer about to follow only closes it. A container over 50 MB is never compared,
+// which the stored value 1234 says plainly.
+uint32_t ChecksumField(const ContainerPlan& plan, ByteSink& written, uint64_t endOfData, bool executable)
 {
-    (void)written;
-    (void)endOfData;
-    return plan.checksum.value_or(kAcceptAnyChecksum);
+    if (plan.checksum)
+        return *plan.checksum;
+    const uint64_t trailerStart = written.Position();
+    if (trailerStart + kTrailerLength + plan.trailingBytes > static_cast<uint64_t>(ChecksumSizeLimit))
+        return kAcceptAnyChecksum;
+    const int64_t start = executable && (endOfData & 0xFFFFFFFF) != 0 ? 512 : 0;
+    const ChecksumReader read = [&written](int64_t position, uint8_t* buffer, size_t n) {
+        return written.ReadBack(static_cast<uint64_t>(position), buffer, n);
+    };
+    return ChecksumOfRegion(read, start, static_cast<int64_t>(trailerStart) - start);
 }
 
 // Reads a payload file piece by piece, so that a large file is never held in memory whole.
@@ -626,6 +582,14 @@ public:
         bytes_.replace(static_cast<size_t>(offset), bytes.size(), bytes);
     }
     uint64_t Position() const override { return bytes_.size(); }
+    size_t ReadBack(uint64_t offset, uint8_t* buffer, size_t size) override
+    {
+        if (offset >= bytes_.size())
+            return 0;
+        const size_t n = std::min<size_t>(size, bytes_.size() - static_cast<size_t>(offset));
+        std::copy_n(bytes_.data() + offset, n, reinterpret_cast<char*>(buffer));
+        return n;
+    }
     std::string Take() { return std::move(bytes_); }
 
 private:
@@ -635,7 +599,7 @@ private:
 class FileSink : public ByteSink {
 public:
     explicit FileSink(const fs::path& path)
-        : path_(path), out_(path, std::ios::binary | std::ios::out | std::ios::trunc)
+        : path_(path), out_(path, std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc)
     {
         if (!out_)
             throw BuildError("cannot create " + PathText(path));
@@ -654,6 +618,20 @@ public:
         Check();
     }
     uint64_t Position() const override { return position_; }
+    size_t ReadBack(uint64_t offset, uint8_t* buffer, size_t size) override
+    {
+        if (offset >= position_)
+            return 0;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(size, position_ - offset));
+        out_.flush();
+        out_.seekg(static_cast<std::streamoff>(offset));
+        out_.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(n));
+        const size_t got = static_cast<size_t>(out_.gcount());
+        out_.clear();
+        out_.seekp(static_cast<std::streamoff>(position_));
+        Check();
+        return got;
+    }
     void Close()
     {
         out_.close();
@@ -667,7 +645,7 @@ private:
             throw BuildError("cannot write " + PathText(path_));
     }
     fs::path path_;
-    std::ofstream out_;
+    std::fstream out_;
     uint64_t position_ = 0;
 };
 
@@ -705,7 +683,7 @@ void ValidatePlan(const ContainerPlan& plan)
     for (const auto& file : plan.files) {
         if (file.name != NormaliseName(file.name))
             throw BuildError("payload file name " + Quoted(file.name) + " must use '\\' as separator");
-        const std::string problem = NameProblem(file.name);
+        const std::string problem = RecordNameProblem(file.name);
         if (!problem.empty())
             throw BuildError("payload file name " + Quoted(file.name) + " refused: " + problem);
         // Windows file names ignore letter case: two such records would land in one file.
@@ -849,7 +827,7 @@ BuildSummary WriteContainer(const ContainerPlan& plan, ByteSink& sink)
         sink.Patch(kEndOfDataHighOffset, EndOfDataBytes(endOfData));
         summary.endOfData = endOfData;
     }
-    trailer.checksum = ChecksumField(plan, sink, summary.endOfData);
+    trailer.checksum = ChecksumField(plan, sink, summary.endOfData, executable);
     summary.checksum = trailer.checksum;
     const std::string trailerBytes = EncodeTrailer(trailer);
     sink.Write(trailerBytes.data(), trailerBytes.size());

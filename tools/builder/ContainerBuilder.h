@@ -144,9 +144,6 @@ uint32_t GetU32LE(const std::string& bytes, size_t offset);
 // --- names ----------------------------------------------------------------------------------
 // "/" becomes "\": the stored names use the Windows separator.
 std::string NormaliseName(std::string name);
-// Why `name` (already normalised) cannot be a payload file name, or empty when it can: it must
-// stay inside the unpacking folder on Windows and be a valid Windows file name there.
-std::string NameProblem(const std::string& name);
 // Every regular file below `folder`, named by its relative path, sorted by that name.
 std::vector<PayloadFile> CollectFolder(const std::filesystem::path& folder);
 
@@ -157,8 +154,9 @@ std::vector<LanguageEntry> LoadLanguageFile(const std::filesystem::path& file);
 // The language table: 0x02, then each entry followed by 0x02. An entry is a list whose
 // delimiter is a control character found in none of its items.
 std::string BuildLanguageTable(const std::vector<LanguageEntry>& languages);
-// The token text as it goes into the header. The stub descrambles tokens when it compares
-// them; the scrambled form is to be produced here. Until then the token is stored as given.
+// The token text as it goes into the header: scrambled with a fresh random key and filler (see
+// ScrambleToken), so the stub reads it back as the token followed by one NUL byte. An empty
+// token stays empty.
 std::string StoredToken(const std::string& token);
 std::string BuildUpdateList(const UpdateInfo& update);
 std::string BuildDownloadList(const DownloadInfo& download);
@@ -201,6 +199,8 @@ public:
     virtual void Write(const char* data, size_t size) = 0;
     virtual void Patch(uint64_t offset, const std::string& bytes) = 0;
     virtual uint64_t Position() const = 0;
+    // Reads back up to `size` bytes already written at `offset`; fewer at the end.
+    virtual size_t ReadBack(uint64_t offset, uint8_t* buffer, size_t size) = 0;
 };
 
 // Checks the whole description (names, main file, header items, options) without reading the

@@ -1,0 +1,131 @@
+#include "pack/UnPackRules.h"
+
+#include "util/USUB.h"
+#include "util/Utils.h"
+
+std::string DiskBaseName(const std::string& firstDiskFile)
+{
+    if (firstDiskFile.size() >= 4 && firstDiskFile.compare(firstDiskFile.size() - 4, 4, ".001") == 0)
+        return firstDiskFile.substr(0, firstDiskFile.size() - 4);
+    return firstDiskFile;
+}
+
+std::string DiskFileName(const std::string& base, int disk)
+{
+    return base + "." + ZeroPad(disk, 3);
+}
+
+FileDescriptor ParseDescriptor(const std::string& descriptor)
+{
+    FileDescriptor result;
+    if (descriptor.find('*') != std::string::npos)
+        result.mainText = descriptor;
+    std::string item0 = SUB::Item(descriptor, 0, "");
+    const int64_t date = StrToInt64Def(SUB::Item(descriptor, 1, ""), 0);
+    result.dosDate = date >= 0 && date <= 0xFFFFFFFFLL ? static_cast<uint32_t>(date) : 0;
+    const size_t star = item0.find('*');
+    if (star != std::string::npos) {
+        result.mainText = item0;
+        item0.erase(star);
+    }
+    result.name = item0;
+    return result;
+}
+
+std::string AgentFileName(const std::string& agentName)
+{
+    const size_t cut = agentName.find_last_of("\\/:");
+    return cut == std::string::npos ? agentName : agentName.substr(cut + 1);
+}
+
+bool AgentCopyWanted(const std::string& agentName, const std::string& containerFile)
+{
+    return !AgentFileName(agentName).empty() &&
+           (EndsWith(".exe", containerFile, true) || EndsWith(".exe.001", containerFile, true));
+}
+
+std::string ExtractErrorDetailsText(const std::string& systemText, uint64_t dataSize, int64_t fileSize,
+                                    double bytesFree)
+{
+    char free[64];
+    std::snprintf(free, sizeof free, "%.0f", bytesFree);
+    return systemText + "<P>" + "  Data Size: <T>" + std::to_string(dataSize) + " Bytes<P>" + "  File Size:  <T>" +
+           std::to_string(fileSize) + " Bytes<P>" + "  Bytes Free: <T>" + free + " Bytes";
+}
+
+RecordInflater::RecordInflater(size_t pieceSize) : piece_(pieceSize, '\0')
+{
+    const int code = inflateInit(&stream_);
+    if (code != Z_OK)
+        Fail(code);
+}
+
+RecordInflater::~RecordInflater()
+{
+    inflateEnd(&stream_);
+}
+
+void RecordInflater::Fail(int code)
+{
+    const std::string message = stream_.msg ? stream_.msg : zError(code);
+    throw EZLibError(message);
+}
+
+void RecordInflater::Feed(const uint8_t* data, size_t size, const ByteSinkFn& out)
+{
+    if (ended_)
+        return;  // bytes after the end of the stream belong to no file
+    stream_.next_in = const_cast<Bytef*>(data);
+    stream_.avail_in = static_cast<uInt>(size);
+    while (stream_.avail_in > 0 || stream_.avail_out == 0) {
+        stream_.next_out = reinterpret_cast<Bytef*>(piece_.data());
+        stream_.avail_out = static_cast<uInt>(piece_.size());
+        const int code = inflate(&stream_, Z_NO_FLUSH);
+        const size_t produced = piece_.size() - stream_.avail_out;
+        if (produced > 0)
+            out(piece_.data(), produced);
+        if (code == Z_STREAM_END) {
+            ended_ = true;
+            return;
+        }
+        if (code == Z_BUF_ERROR && stream_.avail_in == 0)
+            return;  // wants more input
+        if (code != Z_OK)
+            Fail(code);
+    }
+}
+
+void RecordInflater::Finish()
+{
+    if (!ended_)
+        Fail(Z_BUF_ERROR);  // the record ended in the middle of its stream
+}
+
+RecordBodySplitter::RecordBodySplitter(std::function<void(const std::string&)> onDescriptor, ByteSinkFn onContent)
+    : onDescriptor_(std::move(onDescriptor)), onContent_(std::move(onContent))
+{
+}
+
+void RecordBodySplitter::Feed(const char* data, size_t size)
+{
+    if (state_ == State::Descriptor) {
+        size_t nul = 0;
+        while (nul < size && data[nul] != '\0')
+            ++nul;
+        descriptor_.append(data, nul);
+        if (descriptor_.size() > MaxDescriptor) {
+            state_ = State::Dropped;
+            return;
+        }
+        if (nul == size)
+            return;
+        state_ = State::Content;
+        onDescriptor_(descriptor_);
+        data += nul + 1;
+        size -= nul + 1;
+    }
+    if (state_ == State::Content && size > 0) {
+        contentSize_ += size;
+        onContent_(data, size);
+    }
+}

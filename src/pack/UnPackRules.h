@@ -1,0 +1,87 @@
+#pragma once
+// The portable rules of payload unpacking: disk file names, record descriptors, the streaming
+// inflate of a record and the split of its body into descriptor and content. The Win32 side
+// (UnPack.h) reads the disk files, writes the files and talks to the user.
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+// A payload record that does not inflate; carries zlib's message. The only error that leaves
+// the unpacking for its caller.
+class EZLibError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The first disk file's name without a final ".001"; disk k is that base, ".", k in three digits.
+std::string DiskBaseName(const std::string& firstDiskFile);
+std::string DiskFileName(const std::string& base, int disk);
+
+// A record's descriptor: the list '|NAME|DOSDATETIME|', NAME with "*" and the main file's
+// arguments for the file that the launcher starts.
+struct FileDescriptor {
+    std::string name;      // relative to the destination folder, "*" and arguments cut off
+    uint32_t dosDate = 0;  // 0: leave the file's date
+    std::string mainText;  // set for the main file: item 0 with its "*" and arguments
+};
+FileDescriptor ParseDescriptor(const std::string& descriptor);
+
+// The agent copy is made when an agent name is given and the container's name ends in ".exe"
+// or ".exe.001" (letter case ignored).
+bool AgentCopyWanted(const std::string& agentName, const std::string& containerFile);
+// The agent name reduced to its file name.
+std::string AgentFileName(const std::string& agentName);
+
+// The detail text of a failed write, in markup.
+std::string ExtractErrorDetailsText(const std::string& systemText, uint64_t dataSize, int64_t fileSize,
+                                    double bytesFree);
+
+using ByteSinkFn = std::function<void(const char* data, size_t size)>;
+
+// Inflates one zlib record body fed in pieces, handing the output on in pieces of at most
+// `pieceSize` bytes, so a record of any size needs only two small buffers. Throws EZLibError.
+class RecordInflater {
+public:
+    explicit RecordInflater(size_t pieceSize = 65536);
+    ~RecordInflater();
+    RecordInflater(const RecordInflater&) = delete;
+    RecordInflater& operator=(const RecordInflater&) = delete;
+
+    void Feed(const uint8_t* data, size_t size, const ByteSinkFn& out);
+    // All input is in: the stream must have ended.
+    void Finish();
+    uint64_t TotalOut() const { return stream_.total_out; }
+
+private:
+    [[noreturn]] void Fail(int code);
+    z_stream stream_{};
+    std::string piece_;
+    bool ended_ = false;
+};
+
+// Splits a record's plain body, fed in pieces, at its first NUL: the text before it is the
+// descriptor, everything after it the content. A body without a NUL, or whose descriptor is
+// longer than any file name can be, has no descriptor and its content is dropped.
+class RecordBodySplitter {
+public:
+    static constexpr size_t MaxDescriptor = 65536;
+
+    // `onDescriptor` runs once, when the descriptor is complete; `onContent` for every piece of
+    // content after it.
+    RecordBodySplitter(std::function<void(const std::string&)> onDescriptor, ByteSinkFn onContent);
+    void Feed(const char* data, size_t size);
+    bool HasDescriptor() const { return state_ == State::Content; }
+    uint64_t ContentSize() const { return contentSize_; }
+
+private:
+    enum class State { Descriptor, Content, Dropped };
+    std::function<void(const std::string&)> onDescriptor_;
+    ByteSinkFn onContent_;
+    State state_ = State::Descriptor;
+    std::string descriptor_;
+    uint64_t contentSize_ = 0;
+};
