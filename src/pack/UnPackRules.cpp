@@ -1,5 +1,7 @@
 #include "pack/UnPackRules.h"
 
+#include <memory>
+
 #include "util/USUB.h"
 #include "util/Utils.h"
 
@@ -128,4 +130,56 @@ void RecordBodySplitter::Feed(const char* data, size_t size)
         contentSize_ += size;
         onContent_(data, size);
     }
+}
+
+RecordWalk WalkRecords(const RecordWalkCallbacks& callbacks, int64_t start, int64_t recordsEnd, int64_t dataEnd,
+                       int headerCount, int64_t& headerEnd)
+{
+    headerEnd = 0;
+    int64_t position = start;
+    int recordNumber = 0;
+    do {
+        if (callbacks.beforeRecord)
+            callbacks.beforeRecord();
+        uint8_t lengthRaw[4] = {};
+        if (position < 0 || position + 4 > recordsEnd || !callbacks.readAt(position, lengthRaw, 4))
+            return RecordWalk::Damaged;
+        const auto length = static_cast<int32_t>(static_cast<uint32_t>(lengthRaw[0]) |
+                                                 static_cast<uint32_t>(lengthRaw[1]) << 8 |
+                                                 static_cast<uint32_t>(lengthRaw[2]) << 16 |
+                                                 static_cast<uint32_t>(lengthRaw[3]) << 24);
+        const int64_t bodyLength = length < 0 ? -static_cast<int64_t>(length) : length;
+        if (position + 4 + bodyLength > recordsEnd)
+            return RecordWalk::Damaged;
+        position += 4 + bodyLength;
+        ++recordNumber;
+        if (recordNumber == headerCount)
+            headerEnd = position;
+        if (recordNumber > headerCount && callbacks.fileRecord)
+            callbacks.fileRecord(position - bodyLength, bodyLength, length > 0);
+    } while (dataEnd - position > 74);
+    return RecordWalk::Done;
+}
+
+void StreamRecordBody(const BodyReaderFn& read, int64_t bodyLength, bool packed, RecordBodySplitter& splitter,
+                      size_t pieceSize)
+{
+    std::unique_ptr<RecordInflater> inflater;
+    if (packed)
+        inflater = std::make_unique<RecordInflater>(pieceSize);
+    std::string piece(pieceSize, '\0');
+    int64_t left = bodyLength;
+    while (left > 0) {
+        const size_t n = static_cast<size_t>(left < static_cast<int64_t>(pieceSize) ? left : static_cast<int64_t>(pieceSize));
+        if (read(piece.data(), n) != n)
+            throw EZLibError("unexpected end of file");
+        left -= static_cast<int64_t>(n);
+        if (inflater)
+            inflater->Feed(reinterpret_cast<const uint8_t*>(piece.data()), n,
+                           [&splitter](const char* data, size_t size) { splitter.Feed(data, size); });
+        else
+            splitter.Feed(piece.data(), n);
+    }
+    if (inflater)
+        inflater->Finish();
 }

@@ -41,6 +41,32 @@ std::string ExtractErrorDetailsText(const std::string& systemText, uint64_t data
                                     double bytesFree);
 
 using ByteSinkFn = std::function<void(const char* data, size_t size)>;
+class RecordBodySplitter;
+// Reads up to n bytes of a record body in order; returns the count read (0: no more).
+using BodyReaderFn = std::function<size_t(char* buffer, size_t n)>;
+
+// The record walk of one disk file: records from `start` on, each a signed 32-bit length and a
+// body (positive: zlib, negative: stored), while more than 74 bytes remain before `dataEnd`.
+// The first `headerCount` records are the header strings. Every record must end by
+// `recordsEnd` (the trailer's start); one that does not makes the file Damaged, so that a bad
+// length is neither waited for nor taken for a complete payload.
+enum class RecordWalk { Done, Damaged };
+struct RecordWalkCallbacks {
+    // Reads n bytes at a position; false when they are not all there.
+    std::function<bool(int64_t position, uint8_t* buffer, size_t n)> readAt;
+    // A file record: its body starts at `bodyStart`, `bodyLength` bytes, deflated when `packed`.
+    std::function<void(int64_t bodyStart, int64_t bodyLength, bool packed)> fileRecord;
+    // Before each record: a chance to handle window messages.
+    std::function<void()> beforeRecord;
+};
+// `headerEnd` receives the position after the last header string (0 when never reached).
+RecordWalk WalkRecords(const RecordWalkCallbacks& callbacks, int64_t start, int64_t recordsEnd, int64_t dataEnd,
+                       int headerCount, int64_t& headerEnd);
+
+// Streams one record body through the inflater (when packed) and the descriptor split. Throws
+// EZLibError for a body that does not inflate, or that ends before `bodyLength` bytes.
+void StreamRecordBody(const BodyReaderFn& read, int64_t bodyLength, bool packed, RecordBodySplitter& splitter,
+                      size_t pieceSize = 65536);
 
 // Inflates one zlib record body fed in pieces, handing the output on in pieces of at most
 // `pieceSize` bytes, so a record of any size needs only two small buffers. Throws EZLibError.

@@ -73,6 +73,21 @@ HWND StubWindow()
     return g_window;
 }
 
+HWND StubStatusLabel()
+{
+    return g_status;
+}
+
+HWND StubProgressBar()
+{
+    return g_progress;
+}
+
+HWND StubActivityBar()
+{
+    return g_activity;
+}
+
 void StubProgress(int kind, int64_t maximum, int64_t position, int64_t step)
 {
     if (kind == 0) {

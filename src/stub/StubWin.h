@@ -28,3 +28,7 @@ int32_t AgentCommand(int32_t code, int32_t value);
 void StubProgress(int kind, int64_t maximum, int64_t position, int64_t step);
 
 HWND StubWindow();
+// The child controls: the status label, the progress bar and the activity bar (hidden at start).
+HWND StubStatusLabel();
+HWND StubProgressBar();
+HWND StubActivityBar();

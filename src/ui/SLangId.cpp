@@ -1,5 +1,7 @@
 #include "ui/SLangId.h"
 
+#include <utility>
+
 #include "util/USUB.h"
 #include "util/Utils.h"
 
@@ -45,6 +47,38 @@ std::string BuildLanguageNames()
 }
 
 }  // namespace
+
+const std::string& LauncherTextDefault(const std::string& key)
+{
+    static const std::pair<std::string, std::string> kTexts[] = {
+        {"s0", "Ulvane Installation Suite"},
+        {"s1", "Extracting Files..."},
+        {"s2", "Ulvane will extract files to your Temp Drive (<DRIVE>)<P>"},
+        {"s3", "Limited Free Space on your Temp Drive! (<DRIVE>)<P>"},
+        {"s4", "<P>Estimated space required on your Temp drive is: <T>  <SPACE_REQ> MB<P>"},
+        {"s5", "Free space available on your Temp drive is: <T>  <SPACE_AVAIL> MB<P>"},
+        {"s6", "<P>Continue with Setup?<P>"},
+        {"s7", "Bad CRC!<P>This indicates that your setup file might be corrupted..."},
+        {"s8", "Please insert <B>DISK #<DISK_NUM></B> and press OK to continue"},
+        {"s10", "Downloading File..."},
+        {"s11", "<b>INTERNET DOWNLOAD</b><p><p>Ulvane will download the Setup File from the Internet...<p>Please "
+                "make sure your Internet connection is properly set.<p><p>Continue with Setup?<p><P>Size: <SIZE> "
+                "MB<P>"},
+        {"s12", "No valid Internet Connection.<p>Can not Download File!"},
+        {"Error", "Error"},
+        {"Attention", "Attention"},
+        {"Confirm", "Confirm"},
+        {"BtnText", "|&OK|&Cancel|&Yes|&No|&Abort|&Retry|&Ignore|"},
+        {"Charset", "0"},
+        {"FontSize", "8"},
+        {"FontName", "Tahoma"},
+    };
+    static const std::string none;
+    for (const auto& [name, text] : kTexts)
+        if (name == key)
+            return text;
+    return none;
+}
 
 const std::string& LanguageNames()
 {

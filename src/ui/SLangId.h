@@ -13,3 +13,8 @@ std::string UserLanguageName();
 // The Windows primary language identifier for a POSIX locale name such as "de_DE.UTF-8";
 // 9 (English) for "C", "POSIX" or an unknown or empty name.
 int PrimaryLanguageIdFromPosixLocale(const std::string& locale);
+
+// The built-in English text of a key of the container's language entries ("s0" to "s8",
+// "s10" to "s12", "Error", "Attention", "Confirm", "BtnText", "Charset", "FontSize",
+// "FontName"); empty for any other key. A translation in the container replaces it.
+const std::string& LauncherTextDefault(const std::string& key);

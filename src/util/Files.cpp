@@ -18,14 +18,6 @@ constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELET
 // The largest piece handed to one ReadFile or WriteFile, whose lengths are 32-bit.
 constexpr uint64_t MaxIoPiece = 0x40000000;
 
-bool SetFileDosDate(HANDLE file, uint32_t dosDate)
-{
-    FILETIME local{}, utc{};
-    if (!DosDateTimeToFileTime(HIWORD(dosDate), LOWORD(dosDate), &local) || !LocalFileTimeToFileTime(&local, &utc))
-        return false;
-    return SetFileTime(file, nullptr, nullptr, &utc) != FALSE;
-}
-
 // Writes the whole text at the file's position and gives the number of bytes written. A text up
 // to 1048576 bytes goes in one write. A larger one goes in chunks: one write of many megabytes
 // can fail on a network share for want of system resources, since the system locks the whole
@@ -98,6 +90,25 @@ const char* RootArgument(const std::string& root)
 }
 
 }  // namespace
+
+bool SetFileDosDate(HANDLE file, uint32_t dosDate)
+{
+    FILETIME local{}, utc{};
+    if (!DosDateTimeToFileTime(HIWORD(dosDate), LOWORD(dosDate), &local) || !LocalFileTimeToFileTime(&local, &utc))
+        return false;
+    return SetFileTime(file, nullptr, nullptr, &utc) != FALSE;
+}
+
+uint32_t FileDosDate(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    FILETIME local{};
+    WORD date = 0, time = 0;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        !FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &date, &time))
+        return 0;
+    return (uint32_t{date} << 16) | time;
+}
 
 int64_t SeekFile(HANDLE file, int origin, int64_t distance)
 {

@@ -35,6 +35,10 @@ double DiskFreeBytes(const std::string& path);
 
 // Creates the folder with every missing parent. True when it exists afterwards.
 bool ForceDirectories(const std::string& folder);
+// Sets an open file's last-write time from a DOS date-time (local time). False when refused.
+bool SetFileDosDate(HANDLE file, uint32_t dosDate);
+// The DOS date-time (local time) of a file's last write; 0 when it cannot be read.
+uint32_t FileDosDate(const std::string& path);
 // Deletes every file matching `mask` (folder and wildcard), clearing read-only and other
 // attributes first when asked. True when at least one file matched.
 bool DeleteFiles(const std::string& mask, bool clearAttributes);

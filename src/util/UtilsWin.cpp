@@ -443,7 +443,7 @@ int64_t MillisecondClock()
     return static_cast<int64_t>(static_cast<long double>(c.QuadPart) * factor + 0.5L);
 }
 
-void PumpMessages(uint32_t milliseconds)
+void DispatchPendingMessages()
 {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -456,6 +456,11 @@ void PumpMessages(uint32_t milliseconds)
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+}
+
+void PumpMessages(uint32_t milliseconds)
+{
+    DispatchPendingMessages();
     Sleep(milliseconds);
 }
 

@@ -89,5 +89,8 @@ unsigned AutoPlayCancelMessage();
 int64_t MillisecondClock();                           // monotonic, from the performance counter
 // Dispatches every waiting message of this thread, then sleeps `milliseconds`.
 void PumpMessages(uint32_t milliseconds);
+// Dispatches every waiting message of this thread and returns at once, without giving up the
+// rest of the time slice: for loops that do real work between their checks for messages.
+void DispatchPendingMessages();
 // Keeps dispatching messages for `duration` ms in steps of `step` ms (0: automatic).
 void WaitPumping(int64_t step, int64_t duration);

@@ -22,6 +22,8 @@ WINEPREFIX = os.environ.get("ULV_WINEPREFIX") or os.path.join(SOURCE, "build", "
 os.environ["ULV_WINEPREFIX"] = WINEPREFIX
 
 
+
+
 def windows_path(path):
     """The Wine name of a Unix path (drive Z: maps the Unix root)."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")

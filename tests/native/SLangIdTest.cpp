@@ -37,4 +37,13 @@ TEST(SLangId, PosixLocales)
     EXPECT_EQ(LanguageNameForId(PrimaryLanguageIdFromPosixLocale("")), "ENGLISH");
 }
 
+TEST(SLangId, LauncherTextDefaults)
+{
+    EXPECT_EQ(LauncherTextDefault("s0"), "Ulvane Installation Suite");
+    EXPECT_EQ(LauncherTextDefault("s8"), "Please insert <B>DISK #<DISK_NUM></B> and press OK to continue");
+    EXPECT_EQ(LauncherTextDefault("BtnText"), "|&OK|&Cancel|&Yes|&No|&Abort|&Retry|&Ignore|");
+    EXPECT_EQ(LauncherTextDefault("s9"), "");  // the launcher has no "s9"
+    EXPECT_EQ(LauncherTextDefault("S0"), "");  // keys are looked up as written
+}
+
 }  // namespace

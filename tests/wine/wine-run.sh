@@ -26,7 +26,29 @@ fi
 # "--prepare" only makes sure the prefix exists.
 [ "${1:-}" = "--prepare" ] && exit 0
 
+# Without a display of the caller's, the prefix gets one of its own, shared by every later call:
+# all processes of one Wine server must use the same display to see each other's windows.
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$wine" "$@"
+  exec 8>"$WINEPREFIX.display.lock"
+  flock 8
+  display=""
+  if [ -f "$WINEPREFIX.display" ]; then
+    read -r display xpid < "$WINEPREFIX.display" || true
+    kill -0 "${xpid:-0}" 2>/dev/null || display=""
+  fi
+  if [ -z "$display" ]; then
+    /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    for n in $(seq 200 260); do
+      [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+      setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
+      echo ":$n $!" > "$WINEPREFIX.display"
+      display=":$n"
+      sleep 1
+      break
+    done
+  fi
+  flock -u 8
+  exec 8>&-
+  export DISPLAY="$display"
 fi
 exec "$wine" "$@"

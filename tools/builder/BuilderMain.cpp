@@ -57,6 +57,16 @@ Payload records:
                           files are still cut into pieces of 1G, as record lengths are 32-bit
   --no-dates              write 0 instead of the files' modification times
 
+Disk files:
+  --disk-size BYTES       split the payload over disk files of at most BYTES each (K, M, G
+                          as above); every disk file is a complete container whose
+                          next-disk flag says whether another follows. A record larger
+                          than a disk gets a disk of its own (use --chunk-size to cut it).
+                          Disk 1 is OUT itself, disk k is OUT.00k (OUT.002 onward).
+  --separate-launcher     with --disk-size: OUT becomes a launcher without payload that
+                          first copies itself to the temporary folder (span-copy flag),
+                          and the disks are OUT.001 onward (OUT.001 carries the stub)
+
 Header strings:
   --languages FILE        language texts, see "Language file" below; without it the
                           container holds no translation and the stub uses its built-in texts
@@ -191,7 +201,7 @@ uint64_t ParseByteCount(const std::string& option, const std::string& text)
 }
 
 struct Options {
-    std::optional<std::string> stub, out, languages, mainArgs, level, chunkSize, checksum,
+    std::optional<std::string> stub, out, languages, mainArgs, level, chunkSize, diskSize, checksum,
         headerCountByte, trailingBytes;
     std::optional<std::string> mainFile;
     std::vector<std::string> folders;
@@ -217,6 +227,7 @@ Options ParseArguments(const std::vector<std::string>& args)
         {"--main-args", [&](const std::string& v) { o.mainArgs = v; }},
         {"--level", [&](const std::string& v) { o.level = v; }},
         {"--chunk-size", [&](const std::string& v) { o.chunkSize = v; }},
+        {"--disk-size", [&](const std::string& v) { o.diskSize = v; }},
         {"--languages", [&](const std::string& v) { o.languages = v; }},
         {"--update-url", [&](const std::string& v) { plan.update.url = v; }},
         {"--info-file", [&](const std::string& v) { plan.update.infoFile = v; }},
@@ -235,6 +246,7 @@ Options ParseArguments(const std::vector<std::string>& args)
         {"--help", [&] { o.help = true; }},
         {"-h", [&] { o.help = true; }},
         {"--store", [&] { plan.store = true; }},
+        {"--separate-launcher", [&] { plan.separateLauncher = true; }},
         {"--no-dates", [&] { plan.dates = false; }},
         {"--hidden", [&] { plan.update.hidden = true; }},
         {"--always-download", [&] { o.download.always = true; o.downloadUsed = true; }},
@@ -305,6 +317,13 @@ builder::ContainerPlan MakePlan(Options& o)
         if (plan.chunkSize == 0)
             throw UsageError("--chunk-size must be at least 1");
     }
+    if (o.diskSize) {
+        plan.diskSize = ParseByteCount("--disk-size", *o.diskSize);
+        if (plan.diskSize == 0)
+            throw UsageError("--disk-size must be at least 1");
+    }
+    if (plan.separateLauncher && plan.diskSize == 0)
+        throw UsageError("--separate-launcher needs --disk-size");
     if (o.checksum)
         plan.checksum = static_cast<uint32_t>(ParseNumber("--checksum", *o.checksum, UINT32_MAX));
     if (o.headerCountByte)
@@ -354,7 +373,13 @@ int Run(const std::vector<std::string>& args)
         const builder::ContainerPlan plan = MakePlan(options);
         const builder::BuildSummary summary = builder::WriteContainerFile(plan, *options.out);
         std::cout << "ulvbuild: wrote " << *options.out << " (" << summary.outputSize << " bytes, "
-                  << plan.files.size() << " files in " << summary.fileRecords << " records)\n";
+                  << plan.files.size() << " files in " << summary.fileRecords << " records";
+        if (plan.diskSize > 0) {
+            std::cout << ", " << summary.disks << " disk files:";
+            for (const auto& file : builder::OutputFiles(plan, *options.out, summary.disks))
+                std::cout << ' ' << file.filename().string();
+        }
+        std::cout << ")\n";
         return kExitOk;
     } catch (const UsageError& e) {
         std::cerr << "ulvbuild: " << e.what() << '\n';

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <random>
@@ -741,14 +742,29 @@ void WriteHeaderStrings(const std::vector<std::string>& headers, ByteSink& sink)
 // stub appends a record to the file it names when that file exists already. A setup spread
 // over several disk files would cut this sequence between records, each disk file being a
 // container of its own.
-uint32_t WriteFileRecords(const ContainerPlan& plan, const std::vector<uint64_t>& sizes,
-                          ByteSink& sink)
+uint64_t RecordPieceLimit(const ContainerPlan& plan)
+{
+    return plan.chunkSize > 0 ? std::min(kMaxRecordContent, plan.chunkSize) : kMaxRecordContent;
+}
+
+// The number of file records the payload makes: one per piece, and one for an empty file.
+uint32_t CountRecords(const ContainerPlan& plan, const std::vector<uint64_t>& sizes)
+{
+    const uint64_t limit = RecordPieceLimit(plan);
+    uint64_t records = 0;
+    for (const uint64_t size : sizes)
+        records += size == 0 ? 1 : (size + limit - 1) / limit;
+    if (records > UINT32_MAX)
+        throw BuildError("too many file records");
+    return static_cast<uint32_t>(records);
+}
+
+// Hands every encoded record to `take`, file by file, piece by piece.
+void ForEachRecord(const ContainerPlan& plan, const std::vector<uint64_t>& sizes,
+                   const std::function<void(const std::string&)>& take)
 {
     const PayloadFile* mainFile = FindMain(plan);
-    uint64_t pieceLimit = kMaxRecordContent;
-    if (plan.chunkSize > 0)
-        pieceLimit = std::min(pieceLimit, plan.chunkSize);
-    uint64_t records = 0;
+    const uint64_t pieceLimit = RecordPieceLimit(plan);
     std::string piece;
     for (size_t i = 0; i < plan.files.size(); ++i) {
         const PayloadFile& file = plan.files[i];
@@ -758,15 +774,9 @@ uint32_t WriteFileRecords(const ContainerPlan& plan, const std::vector<uint64_t>
         // An empty file still gets its one record, which creates it.
         do {
             reader.Read(piece, static_cast<size_t>(std::min(reader.Remaining(), pieceLimit)));
-            const std::string record = EncodeRecord(descriptor, piece.data(), piece.size(),
-                                                    plan.store, plan.level);
-            sink.Write(record.data(), record.size());
-            ++records;
+            take(EncodeRecord(descriptor, piece.data(), piece.size(), plan.store, plan.level));
         } while (reader.Remaining() > 0);
     }
-    if (records > UINT32_MAX)
-        throw BuildError("too many file records");
-    return static_cast<uint32_t>(records);
 }
 
 // Stands in for a certificate table added after the build. The pattern avoids zeros so that a
@@ -784,42 +794,65 @@ void WriteFiller(uint64_t size, ByteSink& sink)
 
 }  // namespace
 
-BuildSummary WriteContainer(const ContainerPlan& plan, ByteSink& sink)
+namespace {
+
+// What every container of a build shares: the stub, the header strings and the trailer fields
+// that describe the whole payload.
+struct ContainerParts {
+    std::string stub;
+    bool executable = false;
+    std::vector<std::string> headers;
+    std::vector<uint64_t> sizes;
+    TrailerFields trailer;
+};
+
+ContainerParts PrepareContainer(const ContainerPlan& plan)
 {
     ValidatePlan(plan);
-    const std::string stub = LoadStub(plan);
-    const bool executable = IsExecutableImage(stub);
-    if (executable) {
+    ContainerParts parts;
+    parts.stub = LoadStub(plan);
+    parts.executable = IsExecutableImage(parts.stub);
+    if (parts.executable) {
         // A nonzero field means the stub already carries a container (or uses these bytes
         // for something else): appending a second one would hide or damage it.
-        if (stub.compare(kEndOfDataHighOffset, 8, std::string(8, '\0')) != 0)
+        if (parts.stub.compare(kEndOfDataHighOffset, 8, std::string(8, '\0')) != 0)
             throw BuildError("the stub's end-of-data field (bytes 248-255) is not zero; is it an "
                              "already built setup?");
     } else if (plan.trailingBytes > 0) {
         throw BuildError("trailing bytes need the end-of-data field, which only an executable "
                          "stub (MZ at 0, PE at 256) has");
     }
-
-    std::vector<std::string> headers{BuildLanguageTable(plan.languages), BuildUpdateList(plan.update)};
+    parts.headers = {BuildLanguageTable(plan.languages), BuildUpdateList(plan.update)};
     if (plan.download)
-        headers.push_back(BuildDownloadList(*plan.download));
-    const std::vector<uint64_t> sizes = PayloadSizes(plan);
+        parts.headers.push_back(BuildDownloadList(*plan.download));
+    parts.sizes = PayloadSizes(plan);
+    parts.trailer.spaceRequired = ComputeSpaceRequired(parts.sizes);
+    parts.trailer.headerCount = plan.headerCountByte.value_or(static_cast<uint8_t>(parts.headers.size()));
+    parts.trailer.flags = plan.flags;
+    parts.trailer.roles = plan.roles;
+    parts.trailer.filesCount = CountRecords(plan, parts.sizes);
+    return parts;
+}
 
-    TrailerFields trailer;
-    trailer.spaceRequired = ComputeSpaceRequired(sizes);
-    trailer.headerCount = plan.headerCountByte.value_or(static_cast<uint8_t>(headers.size()));
-    trailer.headerOffset = static_cast<uint32_t>(stub.size());
-    trailer.flags = plan.flags;
-    trailer.roles = plan.roles;
+// Starts one container: the stub image (when it has one) and the header strings.
+void BeginContainer(const ContainerParts& parts, bool withStub, ByteSink& sink)
+{
+    if (withStub)
+        sink.Write(parts.stub.data(), parts.stub.size());
+    WriteHeaderStrings(parts.headers, sink);
+}
 
-    sink.Write(stub.data(), stub.size());
-    WriteHeaderStrings(headers, sink);
-    trailer.filesCount = WriteFileRecords(plan, sizes, sink);
-
+// Closes one container: the end-of-data field, the checksum over what was written, the trailer
+// and the filler after it.
+BuildSummary FinishContainer(const ContainerPlan& plan, const ContainerParts& parts, bool withStub,
+                             TrailerFields trailer, ByteSink& sink)
+{
     BuildSummary summary;
-    summary.headerOffset = stub.size();
-    summary.headerCount = static_cast<uint32_t>(headers.size());
+    summary.headerOffset = withStub ? parts.stub.size() : 0;
+    summary.headerCount = static_cast<uint32_t>(parts.headers.size());
     summary.fileRecords = trailer.filesCount;
+    trailer.headerOffset = static_cast<uint32_t>(summary.headerOffset);
+    const bool executable = withStub && parts.executable;
     // The field is written even when it stays 0, which tells the stub that the trailer ends
     // the file. It goes in before the checksum, which covers the stub image.
     if (executable) {
@@ -831,21 +864,36 @@ BuildSummary WriteContainer(const ContainerPlan& plan, ByteSink& sink)
     summary.checksum = trailer.checksum;
     const std::string trailerBytes = EncodeTrailer(trailer);
     sink.Write(trailerBytes.data(), trailerBytes.size());
-    WriteFiller(plan.trailingBytes, sink);
+    if (executable)
+        WriteFiller(plan.trailingBytes, sink);
     summary.outputSize = sink.Position();
     return summary;
 }
 
-std::string BuildContainer(const ContainerPlan& plan, BuildSummary* summary)
-{
-    MemorySink sink;
-    const BuildSummary result = WriteContainer(plan, sink);
-    if (summary)
-        *summary = result;
-    return sink.Take();
-}
+// A file written through a temporary name beside it, renamed when complete.
+class OutputFile {
+public:
+    explicit OutputFile(fs::path path) : path_(std::move(path)), temp_(path_.string() + ".part"), guard_(temp_),
+                                         sink_(temp_) {}
+    ByteSink& Sink() { return sink_; }
+    void Commit()
+    {
+        sink_.Close();
+        std::error_code ec;
+        fs::rename(temp_, path_, ec);
+        if (ec)
+            throw BuildError("cannot rename " + PathText(temp_) + " to " + PathText(path_) + ": " + ec.message());
+        guard_.Release();
+    }
 
-BuildSummary WriteContainerFile(const ContainerPlan& plan, const fs::path& output)
+private:
+    fs::path path_;
+    fs::path temp_;
+    TempFileGuard guard_;
+    FileSink sink_;
+};
+
+void CheckOutputPath(const ContainerPlan& plan, const fs::path& output)
 {
     std::error_code ec;
     if (output.empty())
@@ -860,21 +908,111 @@ BuildSummary WriteContainerFile(const ContainerPlan& plan, const fs::path& outpu
     for (const auto& file : plan.files)
         if (fs::exists(output, ec) && fs::equivalent(output, file.source, ec))
             throw BuildError("output " + PathText(output) + " is one of the payload files");
+}
 
-    fs::path temp = output;
-    temp += ".part";
-    TempFileGuard guard(temp);
-    BuildSummary summary;
-    {
-        FileSink sink(temp);
-        summary = WriteContainer(plan, sink);
-        sink.Close();
+// A payload split over disk files: records go to the current disk until the next one would
+// pass the disk size; each disk is finished (NextDiskFollows set) when the next one starts.
+BuildSummary WriteSpannedFiles(const ContainerPlan& plan, const fs::path& output)
+{
+    const ContainerParts parts = PrepareContainer(plan);
+    BuildSummary first;
+    uint32_t disks = 0;
+    if (plan.separateLauncher) {
+        // The launcher runs from the first disk and copies itself to the temporary folder before
+        // unpacking, so that the disk can be changed; it carries no payload itself.
+        OutputFile launcher(output);
+        BeginContainer(parts, true, launcher.Sink());
+        TrailerFields trailer = parts.trailer;
+        trailer.flags.spanCopyToTemp = true;
+        trailer.flags.nextDiskFollows = false;
+        trailer.filesCount = 0;
+        first = FinishContainer(plan, parts, true, trailer, launcher.Sink());
+        launcher.Commit();
     }
-    fs::rename(temp, output, ec);
-    if (ec)
-        throw BuildError("cannot rename " + PathText(temp) + " to " + PathText(output) + ": " +
-                         ec.message());
-    guard.Release();
+
+    std::unique_ptr<OutputFile> disk;
+    uint64_t recordsOnDisk = 0;
+    const auto diskPath = [&](uint32_t number) {
+        return OutputFiles(plan, output, number).back();
+    };
+    const auto startDisk = [&] {
+        ++disks;
+        disk = std::make_unique<OutputFile>(diskPath(disks));
+        BeginContainer(parts, disks == 1, disk->Sink());
+        recordsOnDisk = 0;
+    };
+    const auto finishDisk = [&](bool more) {
+        TrailerFields trailer = parts.trailer;
+        trailer.flags.nextDiskFollows = more;
+        const BuildSummary summary = FinishContainer(plan, parts, disks == 1, trailer, disk->Sink());
+        if (disks == 1 && !plan.separateLauncher)
+            first = summary;
+        disk->Commit();
+        disk.reset();
+    };
+    startDisk();
+    ForEachRecord(plan, parts.sizes, [&](const std::string& record) {
+        if (recordsOnDisk > 0 && disk->Sink().Position() + record.size() + kTrailerLength > plan.diskSize) {
+            finishDisk(true);
+            startDisk();
+        }
+        disk->Sink().Write(record.data(), record.size());
+        ++recordsOnDisk;
+    });
+    finishDisk(false);
+    first.disks = disks;
+    first.fileRecords = parts.trailer.filesCount;
+    return first;
+}
+
+}  // namespace
+
+BuildSummary WriteContainer(const ContainerPlan& plan, ByteSink& sink)
+{
+    if (plan.diskSize > 0)
+        throw BuildError("a payload split over disk files is written with WriteContainerFile");
+    const ContainerParts parts = PrepareContainer(plan);
+    BeginContainer(parts, true, sink);
+    ForEachRecord(plan, parts.sizes, [&sink](const std::string& record) { sink.Write(record.data(), record.size()); });
+    return FinishContainer(plan, parts, true, parts.trailer, sink);
+}
+
+std::vector<fs::path> OutputFiles(const ContainerPlan& plan, const fs::path& output, size_t disks)
+{
+    std::vector<fs::path> files;
+    if (plan.diskSize == 0)
+        return {output};
+    if (plan.separateLauncher)
+        files.push_back(output);
+    for (size_t k = 1; k <= disks; ++k) {
+        if (k == 1 && !plan.separateLauncher) {
+            files.push_back(output);
+            continue;
+        }
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".%03u", static_cast<unsigned>(k));
+        files.push_back(output.string() + suffix);
+    }
+    return files;
+}
+
+std::string BuildContainer(const ContainerPlan& plan, BuildSummary* summary)
+{
+    MemorySink sink;
+    const BuildSummary result = WriteContainer(plan, sink);
+    if (summary)
+        *summary = result;
+    return sink.Take();
+}
+
+BuildSummary WriteContainerFile(const ContainerPlan& plan, const fs::path& output)
+{
+    CheckOutputPath(plan, output);
+    if (plan.diskSize > 0)
+        return WriteSpannedFiles(plan, output);
+    OutputFile file(output);
+    const BuildSummary summary = WriteContainer(plan, file.Sink());
+    file.Commit();
     return summary;
 }
 

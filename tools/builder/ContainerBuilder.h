@@ -121,6 +121,14 @@ struct ContainerPlan {
 
     bool writeEndOfData = true;             // false: the end-of-data field stays 0
     uint64_t trailingBytes = 0;             // filler after the end of the data
+
+    // Splitting over disk files (0: one file). Each disk file is a complete container that takes
+    // records until the next one would pass this size; a record larger than a disk gets a disk
+    // of its own. Disk 1 is the output itself and disk k the output + ".00k"; with
+    // `separateLauncher` the output is a launcher without payload (SpanCopyToTemp set) and the
+    // disks are the output + ".001" onward. Only disk 1 carries the stub image.
+    uint64_t diskSize = 0;
+    bool separateLauncher = false;
 };
 
 // What a build produced.
@@ -131,6 +139,7 @@ struct BuildSummary {
     uint32_t fileRecords = 0;
     uint32_t checksum = 0;
     uint32_t headerCount = 0;   // header strings actually written
+    uint32_t disks = 1;         // disk files written (the launcher not counted)
 };
 
 // --- byte writers ---------------------------------------------------------------------------
@@ -211,7 +220,10 @@ BuildSummary WriteContainer(const ContainerPlan& plan, ByteSink& sink);
 // The whole output in memory.
 std::string BuildContainer(const ContainerPlan& plan, BuildSummary* summary = nullptr);
 // Writes the output file (through a temporary file beside it, renamed at the end, so that a
-// refused build leaves no partial output).
+// refused build leaves no partial output), and the further disk files of a split payload.
 BuildSummary WriteContainerFile(const ContainerPlan& plan, const std::filesystem::path& output);
+// The files a plan writes for `output`, in order (one, or the launcher and its disks).
+std::vector<std::filesystem::path> OutputFiles(const ContainerPlan& plan, const std::filesystem::path& output,
+                                               size_t disks);
 
 }  // namespace builder

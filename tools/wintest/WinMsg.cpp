@@ -4,6 +4,14 @@
 //   ulvwinmsg gone CLASS [TIMEOUT_MS]           succeed once no such window exists
 //   ulvwinmsg post CLASS MSG [WPARAM [LPARAM]]  post a message
 //   ulvwinmsg send CLASS MSG [WPARAM [LPARAM]]  send a message and print its result
+//   ulvwinmsg info CLASS                        describe the window and its children:
+//       window L T R B VISIBLE STYLE EXSTYLE     workarea L T R B     caption TEXT
+//       child CLASS L T W H VISIBLE STYLE EXSTYLE   (client coordinates, in creation order;
+//       VISIBLE is the control's own visible style, whatever its parent shows)
+//   ulvwinmsg monitor CLASS MS [zero]           register as a monitor of the window (its
+//       registration message 1124 with this helper's window and message, or with a zero window
+//       handle when "zero" is given), collect notifications for MS milliseconds and print each
+//       as "notify CODE VALUE"; "self HWND" names this helper's window
 // Exit code 0 on success, 1 when the window was not found (in time), 2 on bad arguments.
 #include <windows.h>
 
@@ -31,6 +39,74 @@ HWND WaitForWindow(const char* className, DWORD timeoutMs, bool wantGone)
     }
 }
 
+BOOL CALLBACK PrintChild(HWND child, LPARAM parent)
+{
+    // Only direct children: the controls of the window itself.
+    if (GetParent(child) != reinterpret_cast<HWND>(parent))
+        return TRUE;
+    char className[256] = {};
+    GetClassNameA(child, className, sizeof className);
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, reinterpret_cast<HWND>(parent), reinterpret_cast<POINT*>(&r), 2);
+    std::printf("child %s %ld %ld %ld %ld %d 0x%08lx 0x%08lx\n", className, r.left, r.top, r.right - r.left,
+                r.bottom - r.top, (GetWindowLongPtrA(child, GWL_STYLE) & WS_VISIBLE) ? 1 : 0,
+                static_cast<unsigned long>(GetWindowLongPtrA(child, GWL_STYLE)),
+                static_cast<unsigned long>(GetWindowLongPtrA(child, GWL_EXSTYLE)));
+    return TRUE;
+}
+
+int Info(HWND window)
+{
+    RECT r{}, area{};
+    GetWindowRect(window, &r);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    std::printf("window %ld %ld %ld %ld %d 0x%08lx 0x%08lx\n", r.left, r.top, r.right, r.bottom,
+                IsWindowVisible(window) ? 1 : 0, static_cast<unsigned long>(GetWindowLongPtrA(window, GWL_STYLE)),
+                static_cast<unsigned long>(GetWindowLongPtrA(window, GWL_EXSTYLE)));
+    std::printf("workarea %ld %ld %ld %ld\n", area.left, area.top, area.right, area.bottom);
+    char caption[512] = {};
+    GetWindowTextA(window, caption, sizeof caption);
+    std::printf("caption %s\n", caption);
+    EnumChildWindows(window, PrintChild, reinterpret_cast<LPARAM>(window));
+    return 0;
+}
+
+UINT g_notifyMessage = 0;
+
+LRESULT CALLBACK MonitorProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == g_notifyMessage && g_notifyMessage != 0) {
+        std::printf("notify %lld %lld\n", static_cast<long long>(wParam), static_cast<long long>(lParam));
+        std::fflush(stdout);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int Monitor(HWND target, DWORD durationMs, bool zeroWindow)
+{
+    g_notifyMessage = RegisterWindowMessageA("UlvTestMonitorMessage");
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = MonitorProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "UlvTestMonitor";
+    RegisterClassA(&wc);
+    const HWND self = CreateWindowExA(0, "UlvTestMonitor", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      wc.hInstance, nullptr);
+    std::printf("self %lld\n", static_cast<long long>(reinterpret_cast<INT_PTR>(self)));
+    PostMessageA(target, WM_USER + 100, zeroWindow ? 0 : reinterpret_cast<WPARAM>(self), g_notifyMessage);
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < durationMs) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        Sleep(10);
+    }
+    DestroyWindow(self);
+    return 0;
+}
+
 int Usage()
 {
     std::fprintf(stderr, "usage: ulvwinmsg find|gone CLASS [TIMEOUT_MS] | post|send CLASS MSG [WPARAM [LPARAM]]\n");
@@ -53,6 +129,16 @@ int main(int argc, char** argv)
         if (verb == "find")
             std::printf("%lld\n", static_cast<long long>(reinterpret_cast<INT_PTR>(window)));
         return 0;
+    }
+    if (verb == "info" || verb == "monitor") {
+        const HWND window = FindWindowA(className, nullptr);
+        if (!window)
+            return 1;
+        if (verb == "info")
+            return Info(window);
+        if (argc < 4)
+            return Usage();
+        return Monitor(window, static_cast<DWORD>(Number(argv[3])), argc > 4 && std::string(argv[4]) == "zero");
     }
     if ((verb == "post" || verb == "send") && argc >= 4) {
         const HWND window = FindWindowA(className, nullptr);
