@@ -13,28 +13,28 @@ rm -rf "$out"
 mkdir -p "$out"
 builder="$root/build/native/tools/builder/ulvbuild"
 stub="$root/build/win64/src/stub/ulvstub.exe"
+tools="$root/build/win64/tools/wintest"
 
 echo "== Building the sample setup"
+# The product's files, and the demo engine with its settings as the program the setup starts;
+# the launcher also leaves the update agent beside them, which the engine installs too.
 "$builder" --stub "$stub" --out "$out/SampleSetup.exe" --files "$root/samples/product" \
-  --main readme.txt --languages "$root/samples/languages.ini" \
-  --update-url "http://127.0.0.1:8080/updates/" --info-file "SampleProduct.info" --agent-exe "SampleAgent.exe"
+  --file "$tools/ulvdemoengine.exe=DemoEngine.exe" --file "$root/samples/engine/DemoEngine.ini=DemoEngine.ini" \
+  --main DemoEngine.exe --languages "$root/samples/languages.ini" \
+  --update-url "http://127.0.0.1:8080/updates/" --info-file "SampleProduct.info" --agent-exe "SampleAgent.exe" \
+  --install-agent
 
 echo "== Running it under Wine (trace lines as the debug viewer receives them)"
 export ULV_WINEPREFIX="${ULV_WINEPREFIX:-$root/build/wineprefix}"
 run="$root/tests/wine/wine-run.sh"
-tools="$root/build/win64/tools/wintest"
-xvfb_pid=""
-if [ -z "${DISPLAY:-}" ]; then
-  # One private display for the viewer and the setup together.
-  for n in $(seq 130 160); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    break
-  done
-  sleep 1
-fi
+# Where the demo engine installs the product (samples/engine/DemoEngine.ini); emptied first, so
+# that what is shown below is this run's work.
+target="$ULV_WINEPREFIX/drive_c/Program Files/Sample Product"
+rm -rf "$target"
+# One private display for the viewer and the setup together.
+. "$root/scripts/xvfb.sh"
+start_private_xvfb 130 160
+xvfb_pid=$XVFB_PID
 trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true' EXIT
 "$run" "$tools/ulvtraceview.exe" "Z:${out//\//\\}\\trace.txt" &
 viewer_pid=$!
@@ -47,4 +47,14 @@ sleep 2  # children of the setup may still be writing their trace lines
 "$run" "$tools/ulvwinmsg.exe" post .UDebug. 16 >/dev/null || true
 wait "$viewer_pid" || true
 tr -d '\r' < "$out/trace.txt"
+echo "== Installed into C:\\Program Files\\Sample Product (in the Wine prefix: $target)"
+if [ -d "$target" ]; then
+  (cd "$target" && find . -type f | sed 's|^\./||' | sort | while read -r f; do
+    printf '%10d  %s\n' "$(stat -c %s "$f")" "$f"
+  done)
+  echo "== SampleProduct.original"
+  tr -d '\r' < "$target/SampleProduct.original" 2>/dev/null || echo "(missing)"
+else
+  echo "(nothing installed)"
+fi
 echo "== Exit code: $rc"

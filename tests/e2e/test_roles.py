@@ -3,18 +3,32 @@ and records every start and end in its trace lines and, for agents, its log file
 import os
 import re
 import shutil
+import subprocess
 import time
 import unittest
 
-from ulvtest import STUB, WineTestCase, wait_until, wine_temp_dir, windows_path
+from ulvtest import STUB, WIN64, WINE_RUN, WineTestCase, wait_until, wine_temp_dir, windows_path
 
 WM_SHUTDOWN = 1123
 AGENT = ["--agent", "--agent-exe", "agent.exe", "--agent-log-file", "--update-url", "http://127.0.0.1/u/",
          "--info-file", "Product.info"]
 LOG_LINE = r"\d\d.\d\d.\d\d \d\d.\d\d.\d\d [ \d]{5,}"
+BOXDRIVE = os.path.join(WIN64, "tools", "wintest", "ulvboxdrive.exe")
+# The launcher's exit codes when the setup is corrupt and when the engine cannot be started (a
+# text file named as the main file); Wine keeps the low 8 bits of an exit code.
+EXIT_BAD_CHECKSUM = 0x205500F1
+EXIT_ENGINE_NOT_STARTED = 0x205500F4
+RESULT_LINE = r" ==== LaunchSetupEngine: Completed=FALSE ExitCode=%d"
 
 
 class RoleTests(WineTestCase):
+    def answer_box(self, text):
+        """Waits for the launcher's message box, checks that it holds `text` and presses OK."""
+        result = subprocess.run([WINE_RUN, BOXDRIVE, "info", "60000"], capture_output=True, text=True, timeout=180)
+        self.assertEqual(result.returncode, 0, "no message box appeared")
+        self.assertIn(text, result.stdout)
+        subprocess.run([WINE_RUN, BOXDRIVE, "click", "0"], capture_output=True, timeout=120, check=True)
+
     def stop_agent(self, class_name):
         rc, _ = self.winmsg("post", class_name, WM_SHUTDOWN, 0, 0)
         self.assertEqual(rc, 0, "no window of class " + class_name)
@@ -22,7 +36,7 @@ class RoleTests(WineTestCase):
     def test_launcher_writes_start_and_end_lines(self):
         setup = self.build("setup.exe", "--main", "readme.txt", files={"readme.txt": "hi"})
         run = self.run_stub(setup, "/x", "a b")
-        self.assertEqual(run.rc, 0)
+        self.assertEqual(run.rc, EXIT_ENGINE_NOT_STARTED & 0xFF)
         command_line = '"%s" /x "a b"' % windows_path(setup)
         lines = self.trace.lines()
         pid = re.match(r"(\d+) ", lines[0]).group(1)
@@ -30,8 +44,11 @@ class RoleTests(WineTestCase):
         self.assertEqual(lines[1], pid + " ==== ThisIs_AutoUpdateProg=FALSE")
         end = lines.index(pid + " ==== STUB END ====> " + command_line + "<")
         self.assertEqual(lines[end + 1], "")
-        # A launcher runs its window and acts on the first timer tick, once.
-        self.assertEqual(len(self.trace.matching(r" StartSetup: container=TRUE FilesCount=1 .*")), 1)
+        # A launcher runs its window and acts on the first timer tick, once: it unpacks and tries to
+        # start its main file, which is no program.
+        self.assertEqual(len(self.trace.matching(r' ==== WinExec\(Engine\.exe\) >>"[^"]*\\SETUP_\d+\\readme\.txt" '
+                                                 r'/x "a b" /TH_ID=_\d+ /OriginExe=".*"<<')), 1)
+        self.assertEqual(len(self.trace.matching(RESULT_LINE % EXIT_ENGINE_NOT_STARTED)), 1)
         # A launcher never writes an agent log.
         self.assertEqual([f for f in os.listdir(self.dir) if f.endswith(".log")], [])
 
@@ -52,10 +69,12 @@ class RoleTests(WineTestCase):
     def test_file_without_container_runs_as_launcher(self):
         bare = self.path("bare.exe")
         shutil.copyfile(STUB, bare)
-        run = self.run_stub(bare)
-        self.assertEqual(run.rc, 0)
+        run = self.start(bare)
+        # Without its container the setup counts as corrupt.
+        self.answer_box("Bad CRC!")
+        self.assertEqual(run.wait(60), EXIT_BAD_CHECKSUM & 0xFF)
         self.assertEqual(len(self.trace.matching(r" ==== ThisIs_AutoUpdateProg=FALSE")), 1)
-        self.assertEqual(len(self.trace.matching(r" StartSetup: container=FALSE FilesCount=0 .*")), 1)
+        self.assertEqual(len(self.trace.matching(RESULT_LINE % EXIT_BAD_CHECKSUM)), 1)
 
     def test_transient_copy_matches_ignoring_case_and_deletes_itself(self):
         copy = self.build("x_Agent.EXE", *AGENT)
@@ -137,8 +156,10 @@ class RoleTests(WineTestCase):
         self.assertTrue(self.trace.wait_for(pattern), self.trace.text())
         number = re.search(r"SETUP_(\d+)", self.trace.matching(pattern)[0]).group(1)
         folder = os.path.join(wine_temp_dir(), "SETUP_" + number)
-        self.assertTrue(self.trace.wait_for(r" StartSetup: container=TRUE FilesCount=1 HeaderCount=2 "
-                                            r"InternetSetup=FALSE SpanCopyToTemp=TRUE SpanCdLvl=2"), self.trace.text())
+        # The copy looks for the first disk file beside the launcher; this setup has none, so the
+        # copy reports it as corrupt.
+        self.answer_box("Bad CRC!")
+        self.assertTrue(self.trace.wait_for(RESULT_LINE % EXIT_BAD_CHECKSUM), self.trace.text())
         # The copy deletes itself and its folder at the end, batch file included.
         self.assertTrue(wait_until(lambda: not os.path.exists(folder), 40), "work folder left behind")
         self.assertTrue(wait_until(lambda: not os.path.exists(os.path.join(wine_temp_dir(), "_DEL_ME_.BAT")), 20))
@@ -146,9 +167,11 @@ class RoleTests(WineTestCase):
     def test_span_level_two_runs_the_setup_directly(self):
         setup = self.build("setup.exe", "--span-copy-to-temp", "--main", "readme.txt", files={"readme.txt": "x"})
         run = self.run_stub(setup, "/SpanCdLvl=2")
-        self.assertEqual(run.rc, 0)
+        self.assertEqual(run.rc, EXIT_ENGINE_NOT_STARTED & 0xFF)
         self.assertEqual(len(self.trace.matching(r" ==== STUB START ====> .*")), 1, self.trace.text())
-        self.assertEqual(len(self.trace.matching(r" StartSetup: .* SpanCdLvl=2")), 1)
+        # Its own payload, unpacked into its own work folder, without the span switch.
+        self.assertEqual(len(self.trace.matching(r' ==== WinExec\(Engine\.exe\) >>"[^"]*\\SETUP_\d+\\readme\.txt" '
+                                                 r'/TH_ID=_\d+ /OriginExe=".*"<<')), 1)
 
 
 class NoViewerTests(WineTestCase):

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 
+#include "TestImages.h"
 #include "builder/ContainerBuilder.h"
 #include "pack/ContainerChecksum.h"
 #include "pack/PackToken.h"
@@ -14,16 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string FakeStub()
-{
-    std::string image(1024, '\0');
-    image[0] = 'M';
-    image[1] = 'Z';
-    image[256] = 'P';
-    image[257] = 'E';
-    return image;
-}
-
 class ContainerRoundTrip : public ::testing::Test {
 protected:
     void SetUp() override
@@ -32,7 +23,7 @@ protected:
         fs::create_directories(dir_);
         std::ofstream(dir_ / "a.txt", std::ios::binary) << std::string(3000, 'a');
         std::ofstream(dir_ / "Engine.exe", std::ios::binary) << "engine";
-        plan_.stubBytes = FakeStub();
+        plan_.stubBytes = FakeStubImage();
         plan_.files = {{dir_ / "Engine.exe", "Engine.exe"}, {dir_ / "a.txt", "sub\\a.txt"}};
         plan_.mainFile = "Engine.exe";
         plan_.update = {"http://127.0.0.1/updates/", "Product.Setup.info", "agent.exe", "TOKEN", true};

@@ -7,6 +7,7 @@
 #include <random>
 #include <set>
 
+#include "TestImages.h"
 #include "builder/ContainerBuilder.h"
 #include "pack/PackToken.h"
 #include "pack/PackX.h"
@@ -112,8 +113,7 @@ TEST(PackToken, UpdateTokenOfDownloadedFiles)
 {
     const fs::path dir = fs::temp_directory_path() / ("ulv_token_" + std::to_string(std::random_device{}()));
     fs::create_directories(dir);
-    std::string stub(512, '\0');
-    stub[0] = 'M', stub[1] = 'Z', stub[256] = 'P', stub[257] = 'E';
+    const std::string stub = FakeStubImage(512);
     const auto build = [&](const std::string& name, const std::string& token) {
         builder::ContainerPlan plan;
         plan.stubBytes = stub;

@@ -1,0 +1,325 @@
+// The launcher's text and decision rules (engine command line, space figures, temporary-drive
+// notice, alternative drive) and the payload survey that tells a setup with nothing to start
+// from one whose unpacking fell short.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+
+#include "TestImages.h"
+#include "builder/ContainerBuilder.h"
+#include "setup/PayloadSurvey.h"
+#include "setup/SetupText.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double MB = 1048576.0;
+
+TEST(SetupText, FormatMegabytes)
+{
+    const struct {
+        double bytes;
+        const char* text;
+    } cases[] = {
+        {0, "0.000"},          {524288, "0.500"},    {10485760, "10.00"}, {11 * MB, "11.0"},
+        {-1, "0.000"},         {-5 * MB, "0.000"},   {5 * MB, "5.00"},    {700 * MB, "700.0"},
+        {1 * MB, "1.00"},      {1048575, "1.000"},   {1, "0.000"},        {10 * MB + 1, "10.0"},
+        {4096.0 * MB, "4096.0"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatMegabytes(c.bytes), c.text) << c.bytes;
+}
+
+TEST(SetupText, RemoveSwitch)
+{
+    const struct {
+        const char* text;
+        const char* sw;
+        const char* result;
+    } cases[] = {
+        {"a /SpanCdLvl=2 /b", "/SpanCdLvl=", "a /b"},
+        {"a /SpanCdLvl=2", "/SpanCdLvl=", "a "},
+        {"/SpanCdLvl=2 /b", "/SpanCdLvl=", "/b"},
+        // A quoted value with blanks goes up to the next switch's "/".
+        {"a /SpanDiskFName1=\"C:\\x y\\s.exe.001\" /c", "/SpanDiskFName1=", "a /c"},
+        // A value holding a "/" is cut only up to it; the rest stays.
+        {"x /SpanDiskFName1=\"C:/d/setup.001\" /y", "/SpanDiskFName1=", "x /d/setup.001\" /y"},
+        // Only the first occurrence, and only in its exact letter case.
+        {"/X=1 /X=2", "/X=", "/X=2"},
+        {"a /spancdlvl=2 /b", "/SpanCdLvl=", "a /spancdlvl=2 /b"},
+        {"a /b", "/SpanCdLvl=", "a /b"},
+        {"", "/X=", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RemoveSwitch(c.text, c.sw), c.result) << c.text;
+}
+
+TEST(SetupText, TokenSuffixAndProgramName)
+{
+    EXPECT_EQ(TokenSuffix(1234), "_1234");
+    EXPECT_EQ(TokenSuffix(4294967295u), "_4294967295");
+    EXPECT_EQ(EngineProgramName("Engine.exe"), "Engine.exe");
+    EXPECT_EQ(EngineProgramName(" Setup Engine.exe * /x"), "Setup Engine.exe");
+    EXPECT_EQ(EngineProgramName(""), "");
+}
+
+EngineCommandInput Input(const std::string& mainFile, const std::string& extra)
+{
+    EngineCommandInput in;
+    in.workFolder = "C:\\Temp Dir\\SETUP_1234";
+    in.mainFile = mainFile;
+    in.extraSwitches = extra;
+    in.tokenSuffix = "_42";
+    in.ownPath = "Z:\\dl\\my setup.exe";
+    return in;
+}
+
+TEST(SetupText, EngineCommandLine)
+{
+    const std::string engine = "\"C:\\Temp Dir\\SETUP_1234\\Engine.exe\"";
+    const std::string origin = " /OriginExe=\"Z:\\dl\\my setup.exe\"";
+    const struct {
+        const char* mainFile;
+        const char* extra;
+        std::string line;
+    } cases[] = {
+        {"Engine.exe", "", engine + " /TH_ID=_42" + origin},
+        {"Engine.exe", "/q", engine + " /q /TH_ID=_42" + origin},
+        // The main file's own switches follow the launcher's.
+        {"Engine.exe* /a", " /b", engine + " /b /a /TH_ID=_42" + origin},
+        {"Engine.exe* /a", "", engine + " /a /TH_ID=_42" + origin},
+        {" Engine.exe *", "", engine + " /TH_ID=_42" + origin},
+        // The temporary copy's switches: its "/OriginExe=" stays, alone, and the span switches go
+        // with their values.
+        {"Engine.exe", "/q /SpanCdLvl=2 /SpanDiskFName1=\"Z:\\s\\setup.exe.001\" /OriginExe=\"Z:\\s\\setup.exe\"",
+         engine + " /q /OriginExe=\"Z:\\s\\setup.exe\" /TH_ID=_42"},
+        {"Engine.exe* /m", "/SpanCdLvl=2 /SpanDiskFName1=\"Z:\\s\\setup.exe.001\" /OriginExe=\"Z:\\s\\setup.exe\"",
+         engine + " /OriginExe=\"Z:\\s\\setup.exe\" /m /TH_ID=_42"},
+        // Another letter case is another switch: the launcher's own goes in all the same.
+        {"Engine.exe", "/originexe=x", engine + " /originexe=x /TH_ID=_42" + origin},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(EngineCommandLine(Input(c.mainFile, c.extra)), c.line) << c.mainFile << " | " << c.extra;
+
+    EngineCommandInput trailing = Input("Engine.exe", "");
+    trailing.workFolder += "\\";
+    EXPECT_EQ(EngineCommandLine(trailing), engine + " /TH_ID=_42" + origin);
+
+    EngineCommandInput update = Input("Engine.exe", "/q");
+    update.updateContainer = true;
+    EXPECT_EQ(EngineCommandLine(update), engine + " /q /TH_ID=_42" + origin + " /AutoUpdateProg");
+}
+
+TEST(SetupText, TempDriveMessage)
+{
+    TempDriveTexts texts;
+    texts.s2 = "S2 (<DRIVE>)";
+    texts.s3 = "S3 (<DRIVE>)";
+    texts.s4 = " need <SPACE_REQ>";
+    texts.s5 = " have <SPACE_AVAIL>";
+    texts.s6 = " go?";
+    const struct {
+        bool show;
+        double required, available;
+        const char* folder;
+        const char* message;
+    } cases[] = {
+        {false, 1 * MB, 2 * MB, "c:\\temp\\SETUP_1", ""},
+        {true, 1 * MB, 2 * MB, "c:\\temp\\SETUP_1", "S2 (C:) need 1.00 have 2.00 go?"},
+        // Equal space is too little; "s3" replaces "s2".
+        {false, 2 * MB, 2 * MB, "d:\\t", "S3 (D:) need 2.00 have 2.00 go?"},
+        {true, 3 * MB, 2 * MB, "d:\\t", "S3 (D:) need 3.00 have 2.00 go?"},
+        // Free space that could not be read counts as none.
+        {false, 1024, -1, "C:\\t", "S3 (C:) need 0.001 have 0.000 go?"},
+        {true, 0, 20 * MB, "", "S2 () need 0.000 have 20.0 go?"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TempDriveMessage(c.show, c.required, c.available, c.folder, texts), c.message) << c.folder;
+
+    // Every placeholder is filled, in its exact letter case only.
+    texts.s2 = "<DRIVE><DRIVE><drive>";
+    EXPECT_EQ(TempDriveMessage(true, 0, MB, "e:\\x", texts), "E:E:<drive> need 0.000 have 1.00 go?");
+}
+
+TEST(SetupText, HasRoom)
+{
+    EXPECT_TRUE(HasRoom(1, 2));
+    EXPECT_FALSE(HasRoom(2, 2));
+    EXPECT_FALSE(HasRoom(3, 2));
+    EXPECT_FALSE(HasRoom(0, -1));
+    EXPECT_EQ(DriveOfFolder("c:\\x"), "C:");
+    EXPECT_EQ(DriveOfFolder(""), "");
+}
+
+TEST(SetupText, ChooseAlternativeDrive)
+{
+    const struct {
+        char current;
+        std::array<double, 3> available;  // C, D, E
+        char chosen;
+    } cases[] = {
+        {'F', {10, 30, 20}, 'D'},
+        {'F', {10, 20, 30}, 'E'},
+        {'F', {30, 30, 20}, 'C'},   // equal space: the earlier letter
+        {'F', {10, 30, 30}, 'D'},
+        {'C', {30, 0, 0}, '\0'},    // only the temporary drive passed its probe
+        {'c', {30, 0, 0}, '\0'},
+        {'C', {10, 20, 0}, 'D'},
+        {'D', {10, 20, 20}, '\0'},  // the temporary drive is the best one
+        {'F', {0, 0, 0}, '\0'},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ChooseAlternativeDrive(c.current, c.available), c.chosen) << c.current;
+    EXPECT_EQ(AlternativeTempRoot('D', false), "D:\\TEMP");
+    EXPECT_EQ(AlternativeTempRoot('D', true), "D:\\TEMP\\TEMP");
+}
+
+TEST(SetupText, ExitCodesAreDistinctAndApplicationDefined)
+{
+    const uint32_t codes[] = {ExitCodeBadChecksum, ExitCodeIncompleteSetup, ExitCodeUnpackError,
+                              ExitCodeEngineNotStarted};
+    for (size_t i = 0; i < std::size(codes); ++i) {
+        EXPECT_NE(codes[i] & 0x20000000u, 0u);
+        EXPECT_EQ(codes[i] & 0xC0000000u, 0u);  // no severity bits: no system status lookalike
+        for (size_t j = 0; j < i; ++j)
+            EXPECT_NE(codes[i] & 0xFF, codes[j] & 0xFF);  // distinct even in their low bytes
+    }
+}
+
+// --- the payload survey, on containers made by the builder ------------------------------------
+
+class PayloadSurveyTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path() / ("ulv_survey_" + std::to_string(std::random_device{}()));
+        fs::create_directories(dir_);
+        std::mt19937 random(7);
+        for (const char* name : {"a.bin", "b.bin", "Engine.exe"}) {
+            std::string content(3000, '\0');
+            for (char& c : content)
+                c = static_cast<char>(random());
+            std::ofstream(dir_ / name, std::ios::binary) << content;
+            plan_.files.push_back({dir_ / name, name});
+        }
+        plan_.stubBytes = FakeStubImage();
+        plan_.mainFile = "Engine.exe";
+        plan_.mainArgs = " /a";
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string Build(const std::string& name)
+    {
+        const fs::path out = dir_ / name;
+        summary_ = builder::WriteContainerFile(plan_, out);
+        return out.string();
+    }
+    // The position of the length of the first file record (after the two header strings).
+    uint64_t FirstRecord(const std::string& bytes) const
+    {
+        uint64_t at = summary_.headerOffset;
+        for (int k = 0; k < 2; ++k)
+            at += 4 + builder::GetU32LE(bytes, at);
+        return at;
+    }
+    static std::string Read(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    static void Write(const std::string& path, const std::string& bytes)
+    {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    fs::path dir_;
+    builder::ContainerPlan plan_;
+    builder::BuildSummary summary_;
+};
+
+TEST_F(PayloadSurveyTest, SoundContainersWithAndWithoutMainFile)
+{
+    for (bool store : {false, true}) {
+        for (bool withMain : {true, false}) {
+            plan_.store = store;
+            plan_.mainFile = withMain ? std::optional<std::string>("Engine.exe") : std::nullopt;
+            plan_.mainArgs = withMain ? " /a" : "";
+            const PayloadSurvey survey = SurveyPayload(Build("setup.exe"));
+            EXPECT_TRUE(survey.complete) << store;
+            EXPECT_EQ(survey.hasMainFile, withMain) << store;
+            // With a main file the empty main text can only mean the unpacking was cut short.
+            EXPECT_EQ(UnpackingFellShort(survey), withMain) << store;
+        }
+    }
+    plan_.files.clear();
+    plan_.mainFile.reset();
+    plan_.mainArgs.clear();
+    const PayloadSurvey empty = SurveyPayload(Build("empty.exe"));
+    EXPECT_TRUE(empty.complete);
+    EXPECT_FALSE(empty.hasMainFile);
+}
+
+TEST_F(PayloadSurveyTest, DiskChainMustBeWhole)
+{
+    plan_.store = true;
+    plan_.diskSize = 6000;
+    for (bool separate : {false, true}) {
+        plan_.separateLauncher = separate;
+        const std::string out = Build("setup.exe");
+        ASSERT_GE(summary_.disks, 3u);
+        const std::string first = separate ? out + ".001" : out;
+        EXPECT_TRUE(SurveyPayload(first).complete) << separate;
+        EXPECT_TRUE(SurveyPayload(first).hasMainFile) << separate;
+
+        fs::rename(out + ".002", dir_ / "hidden");
+        EXPECT_FALSE(SurveyPayload(first).complete) << separate;
+        EXPECT_TRUE(UnpackingFellShort(SurveyPayload(first))) << separate;
+        fs::rename(dir_ / "hidden", out + ".002");
+        EXPECT_TRUE(SurveyPayload(first).complete) << separate;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            if (entry.path().filename().string().rfind("setup.exe", 0) == 0)
+                fs::remove(entry.path());
+    }
+}
+
+TEST_F(PayloadSurveyTest, DamageIsNoSoundContainer)
+{
+    const std::string path = Build("setup.exe");
+    const std::string good = Read(path);
+    const uint64_t record = FirstRecord(good);
+
+    // A record that claims more bytes than the file holds.
+    std::string reaching = good;
+    builder::SetU32LE(reaching, record, 0x7FFFFFF0);
+    Write(path, reaching);
+    EXPECT_FALSE(SurveyPayload(path).complete);
+
+    // A record whose deflate data is broken right after its zlib header.
+    std::string broken = good;
+    for (size_t k = 6; k < 10; ++k)
+        broken[record + k] = '\xff';
+    Write(path, broken);
+    EXPECT_FALSE(SurveyPayload(path).complete);
+
+    // A trailer without the container's magic; a file without any container; no file.
+    std::string magic = good;
+    magic[magic.size() - builder::kTrailerLength + 12] ^= 1;
+    Write(path, magic);
+    EXPECT_FALSE(SurveyPayload(path).complete);
+    Write(path, FakeStubImage());
+    EXPECT_FALSE(SurveyPayload(path).complete);
+    EXPECT_FALSE(SurveyPayload((dir_ / "missing.exe").string()).complete);
+
+    Write(path, good);
+    EXPECT_TRUE(SurveyPayload(path).complete);
+}
+
+}  // namespace
