@@ -434,18 +434,18 @@ void CreateButtons(Box& box, uint32_t flags, const std::string& btnText, HINSTAN
     RECT client{};
     GetClientRect(box.window, &client);
     for (int i = 0; i < count; ++i) {
-        const ButtonSpec& spec = specs[static_cast<size_t>(i)];
+        const ButtonSpec& wanted = specs[static_cast<size_t>(i)];
         const Rect r = ButtonPlace(client.right, client.bottom, count, i);
         const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | (i == defaultIndex ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
         const HWND button =
-            CreateWindowExA(0, "BUTTON", spec.caption.c_str(), style, r.left, r.top, r.width, r.height, box.window,
+            CreateWindowExA(0, "BUTTON", wanted.caption.c_str(), style, r.left, r.top, r.width, r.height, box.window,
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(FirstButtonId + i)), instance, nullptr);
         if (button == nullptr)
             continue;
         SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(box.font), FALSE);
-        SetWindowLongPtrA(button, GWLP_USERDATA, static_cast<LONG_PTR>(spec.code));
+        SetWindowLongPtrA(button, GWLP_USERDATA, static_cast<LONG_PTR>(wanted.code));
         box.buttons.push_back(button);
-        box.captions.push_back(spec.caption);
+        box.captions.push_back(wanted.caption);
     }
     if (defaultIndex >= 0 && defaultIndex < static_cast<int>(box.buttons.size()))
         SetFocus(box.buttons[static_cast<size_t>(defaultIndex)]);

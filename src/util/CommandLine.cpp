@@ -87,10 +87,10 @@ int64_t SwitchIntIn(const std::string& tail, const std::string& sw, int64_t def)
     return StrToInt64Def(SwitchValueIn(tail, sw), def);
 }
 
-std::string CommandLineValueIn(const std::string& commandLine, const std::string& spec,
+std::string CommandLineValueIn(const std::string& commandLine, const std::string& keyText,
                                const std::string& def)
 {
-    const std::string s = Trim(spec);
+    const std::string s = Trim(keyText);
     if (s.empty())
         return def;
     const char d = s[0];

@@ -14,7 +14,7 @@ std::string SwitchValueIn(const std::string& tail, const std::string& sw);
 bool SwitchPresentIn(const std::string& tail, const std::string& sw);
 // `SwitchValueIn` as a decimal number; `def` when absent, "TRUE" or not a number.
 int64_t SwitchIntIn(const std::string& tail, const std::string& sw, int64_t def);
-// Value of `spec` (delimiter + key, such as "/OriginExe") read as a list item of the whole line;
+// Value of `keyText` (delimiter + key, such as "/OriginExe") read as a list item of the whole line;
 // quotes around it removed; `def` when missing.
-std::string CommandLineValueIn(const std::string& commandLine, const std::string& spec,
+std::string CommandLineValueIn(const std::string& commandLine, const std::string& keyText,
                                const std::string& def);

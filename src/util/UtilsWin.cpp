@@ -223,9 +223,9 @@ int64_t SwitchInt(const std::string& sw, int64_t def)
     return SwitchIntIn(CommandTail(), sw, def);
 }
 
-std::string CommandLineValue(const std::string& spec, const std::string& def)
+std::string CommandLineValue(const std::string& keyText, const std::string& def)
 {
-    return CommandLineValueIn(GetCommandLineA(), spec, def);
+    return CommandLineValueIn(GetCommandLineA(), keyText, def);
 }
 
 std::string FileVersionText(const std::string& fileName)

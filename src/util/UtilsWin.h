@@ -42,7 +42,7 @@ std::string CommandTail();                            // the command line withou
 std::string SwitchValue(const std::string& sw);
 bool SwitchPresent(const std::string& sw);
 int64_t SwitchInt(const std::string& sw, int64_t def);
-std::string CommandLineValue(const std::string& spec, const std::string& def);
+std::string CommandLineValue(const std::string& keyText, const std::string& def);
 // "major.minor.release.build" of a file's version resource (empty name: own file); empty when
 // the file has none.
 std::string FileVersionText(const std::string& fileName);

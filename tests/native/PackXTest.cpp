@@ -56,34 +56,34 @@ struct ContainerSpec {
     std::string afterEndOfData;
 };
 
-std::string MakeContainer(const ContainerSpec& spec)
+std::string MakeContainer(const ContainerSpec& layout)
 {
-    std::string file = spec.image;
+    std::string file = layout.image;
     const uint32_t headerOffset = static_cast<uint32_t>(file.size());
-    file += HeaderString(spec.language) + HeaderString(spec.update);
-    if (!spec.download.empty())
-        file += HeaderString(spec.download);
-    file += spec.payload;
+    file += HeaderString(layout.language) + HeaderString(layout.update);
+    if (!layout.download.empty())
+        file += HeaderString(layout.download);
+    file += layout.payload;
     std::string trailer(TrailerSize, '\0');
     trailer[0] = 1;
-    trailer[1] = static_cast<char>(spec.headerCountByte);
+    trailer[1] = static_cast<char>(layout.headerCountByte);
     PutU32(trailer, 4, headerOffset);
     PutU32(trailer, 8, 3);
     PutU32(trailer, 12, ContainerMagic);
     PutU32(trailer, 16, 1234);
     for (uint32_t k = 0; k < 9; ++k)
         PutU32(trailer, 28 + 4 * k, 1000 + k);
-    trailer[65] = static_cast<char>(spec.flags);
+    trailer[65] = static_cast<char>(layout.flags);
     for (int i = 0; i < 4; ++i)
-        trailer[66 + i] = static_cast<char>(spec.roles[i]);
+        trailer[66 + i] = static_cast<char>(layout.roles[i]);
     PutU32(trailer, 70, TrailerSize);
     file += trailer;
-    if (spec.writeEndOfData) {
+    if (layout.writeEndOfData) {
         const uint64_t eod = file.size();
         PutU32(file, 248, static_cast<uint32_t>(eod >> 32));
         PutU32(file, 252, static_cast<uint32_t>(eod));
     }
-    return file + spec.afterEndOfData;
+    return file + layout.afterEndOfData;
 }
 
 class PackXTest : public ::testing::Test {
@@ -121,9 +121,9 @@ TEST_F(PackXTest, FindsTheContainerInEveryLayout)
     ContainerSpec notExe;  // EndOfData bytes are ignored outside executables, even when wrong
     notExe.image = std::string(512, 'x');
     notExe.afterEndOfData = "";
-    for (const ContainerSpec* spec : {&plain, &atEnd, &signedFile, &notExe}) {
-        std::string bytes = MakeContainer(*spec);
-        if (spec == &notExe)
+    for (const ContainerSpec* layout : {&plain, &atEnd, &signedFile, &notExe}) {
+        std::string bytes = MakeContainer(*layout);
+        if (layout == &notExe)
             PutU32(bytes, 252, 77);
         const TGFileInfo info(Write(bytes));
         EXPECT_TRUE(info.HasMagic());
@@ -139,13 +139,13 @@ TEST_F(PackXTest, FindsTheContainerInEveryLayout)
 
 TEST_F(PackXTest, HeaderStringsAndAccessors)
 {
-    ContainerSpec spec;
-    spec.headerCountByte = 3;
-    spec.download = "|http://d/|Setup.exe|1|DTOKEN|123456|";
-    spec.flags = FlagShowTempDriveInfo | FlagSpanCopyToTemp | FlagAgentLogFile;
-    spec.roles[1] = 1;  // ConfirmDownload
-    spec.roles[3] = 7;  // ThisIs_AutoUpdateProg: any nonzero byte
-    const TGFileInfo info(Write(MakeContainer(spec)));
+    ContainerSpec layout;
+    layout.headerCountByte = 3;
+    layout.download = "|http://d/|Setup.exe|1|DTOKEN|123456|";
+    layout.flags = FlagShowTempDriveInfo | FlagSpanCopyToTemp | FlagAgentLogFile;
+    layout.roles[1] = 1;  // ConfirmDownload
+    layout.roles[3] = 7;  // ThisIs_AutoUpdateProg: any nonzero byte
+    const TGFileInfo info(Write(MakeContainer(layout)));
     EXPECT_EQ(info.InfoFileName(), "Product.Setup.info");
     EXPECT_EQ(info.OriginalFileName(), "Product.original");
     EXPECT_EQ(info.UpdateToken(false), "TOKEN");
@@ -169,11 +169,11 @@ TEST_F(PackXTest, HeaderStringsAndAccessors)
 TEST_F(PackXTest, HeaderCountZeroOrTwoReadsTwoStrings)
 {
     for (uint8_t count : {uint8_t{0}, uint8_t{2}}) {
-        ContainerSpec spec;
-        spec.headerCountByte = count;
+        ContainerSpec layout;
+        layout.headerCountByte = count;
         // A third string is present in the file, but only HeaderCount decides whether it is read.
-        spec.download = "|http://d/|Setup.exe|1|T|9|";
-        const TGFileInfo info(Write(MakeContainer(spec)));
+        layout.download = "|http://d/|Setup.exe|1|T|9|";
+        const TGFileInfo info(Write(MakeContainer(layout)));
         EXPECT_EQ(info.Trailer().HeaderCount, 2);
         EXPECT_TRUE(info.HasMagic());
         EXPECT_EQ(info.DownloadList(), "");
@@ -194,9 +194,9 @@ TEST_F(PackXTest, InfoFileNameLosesItsFolder)
         {"", "", ".original"},
     };
     for (const auto& c : cases) {
-        ContainerSpec spec;
-        spec.update = "|u|" + c.item1 + "|a.exe|t||";
-        const TGFileInfo info(Write(MakeContainer(spec)));
+        ContainerSpec layout;
+        layout.update = "|u|" + c.item1 + "|a.exe|t||";
+        const TGFileInfo info(Write(MakeContainer(layout)));
         EXPECT_EQ(info.InfoFileName(), c.info);
         EXPECT_EQ(info.OriginalFileName(), c.original);
     }
@@ -205,16 +205,16 @@ TEST_F(PackXTest, InfoFileNameLosesItsFolder)
 TEST_F(PackXTest, HiddenSetupOnlyForExactlyOne)
 {
     for (const char* item : {"", "0", " 1", "yes", "1 "}) {
-        ContainerSpec spec;
-        spec.update = std::string("|u|i.info|a.exe|t|") + item + "|";
-        EXPECT_FALSE(TGFileInfo(Write(MakeContainer(spec))).HiddenSetup()) << item;
+        ContainerSpec layout;
+        layout.update = std::string("|u|i.info|a.exe|t|") + item + "|";
+        EXPECT_FALSE(TGFileInfo(Write(MakeContainer(layout))).HiddenSetup()) << item;
     }
 }
 
 TEST_F(PackXTest, ShortTrailerOfAnOlderLayoutLeavesMissingFieldsZero)
 {
-    ContainerSpec spec;
-    std::string bytes = MakeContainer(spec);
+    ContainerSpec layout;
+    std::string bytes = MakeContainer(layout);
     // Cut the trailer to its first 20 bytes plus the length field.
     bytes.erase(bytes.size() - TrailerSize + 20);
     bytes += U32(24);
@@ -275,9 +275,9 @@ TEST_F(PackXTest, DamagedFilesReadLikeFilesWithoutContainer)
 
 TEST_F(PackXTest, WrongMagicKeepsTheTrailerButNoStrings)
 {
-    ContainerSpec spec;
-    spec.flags = FlagNextDiskFollows;
-    std::string bytes = MakeContainer(spec);
+    ContainerSpec layout;
+    layout.flags = FlagNextDiskFollows;
+    std::string bytes = MakeContainer(layout);
     PutU32(bytes, bytes.size() - TrailerSize + 12, 0x12345678);
     const TGFileInfo info(Write(bytes));
     EXPECT_FALSE(info.HasMagic());
@@ -349,9 +349,9 @@ TEST_F(PackXTest, LanguageSelection)
     EXPECT_EQ(SelectLanguageEntry("\x02", "ENGLISH"), "*");
 
     // The process-wide choice: the user's language, else the only entry, else "English".
-    ContainerSpec spec;
-    spec.language = "\x02" + fr + "\x02" + en + "\x02";
-    const TGFileInfo info(Write(MakeContainer(spec)));
+    ContainerSpec layout;
+    layout.language = "\x02" + fr + "\x02" + en + "\x02";
+    const TGFileInfo info(Write(MakeContainer(layout)));
     const std::string s0 = info.LangString("s0", "dflt");
     EXPECT_TRUE(s0 == "Hello" || s0 == "Bonjour") << s0;
     if (s0 == "Hello") {
@@ -369,9 +369,9 @@ TEST_F(PackXTest, NoMatchingEntryGivesTheDefaults)
 {
     const std::string de = "\x01" "German" "\x01" "s0=Hallo" "\x01";
     const std::string it = "\x01" "Italian" "\x01" "s0=Ciao" "\x01";
-    ContainerSpec spec;
-    spec.language = "\x02" + de + "\x02" + it + "\x02";
-    const TGFileInfo info(Write(MakeContainer(spec)));
+    ContainerSpec layout;
+    layout.language = "\x02" + de + "\x02" + it + "\x02";
+    const TGFileInfo info(Write(MakeContainer(layout)));
     const std::string s0 = info.LangString("s0", "dflt");
     // Only a German or Italian user gets a text here; everyone else the defaults.
     EXPECT_TRUE(s0 == "dflt" || s0 == "Hallo" || s0 == "Ciao");

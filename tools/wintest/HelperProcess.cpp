@@ -84,19 +84,19 @@ struct WindowSpec {
     long owned = 0;
 };
 
-bool ParseWindow(const std::string& text, WindowSpec& spec)
+bool ParseWindow(const std::string& text, WindowSpec& shape)
 {
     if (text.size() < 2 || (text[0] != 'h' && text[0] != 'v') || (text[1] != 'u' && text[1] != 't'))
         return false;
-    spec.visible = text[0] == 'v';
-    spec.titled = text[1] == 't';
+    shape.visible = text[0] == 'v';
+    shape.titled = text[1] == 't';
     if (text.size() == 2)
         return true;
     if (text[2] != '+')
         return false;
     char* end = nullptr;
-    spec.owned = std::strtol(text.c_str() + 3, &end, 10);
-    return *end == '\0' && spec.owned >= 0;
+    shape.owned = std::strtol(text.c_str() + 3, &end, 10);
+    return *end == '\0' && shape.owned >= 0;
 }
 
 HWND MakeWindow(const std::string& className, const std::string& title, bool visible, HWND owner)
@@ -116,7 +116,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     std::vector<WindowSpec> specs;
     for (int i = 1; i < __argc; ++i) {
         const std::string arg = __argv[i];
-        WindowSpec spec;
+        WindowSpec shape;
         if (arg.rfind("--log=", 0) == 0)
             g_logPath = arg.substr(6);
         else if (arg.rfind("--exit=", 0) == 0)
@@ -127,8 +127,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
             className = arg.substr(8);
         else if (arg.rfind("--load=", 0) == 0)
             load = arg.substr(7);
-        else if (ParseWindow(arg, spec))
-            specs.push_back(spec);
+        else if (ParseWindow(arg, shape))
+            specs.push_back(shape);
         else
             return 2;
     }
