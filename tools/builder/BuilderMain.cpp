@@ -102,6 +102,12 @@ Trailer:
   --install-agent         the launcher also leaves an auto-update agent
   --agent                 this executable is an auto-update agent
 
+Inform pages (instead of a setup; no --stub needed):
+  --inform-page FILE      write OUT as an information page whose body is FILE's text and
+                          whose token field holds --update-token, scrambled as in a
+                          container: "Inform|TOKEN|||BODY"
+  --scrambled             with --inform-page: store the page in its "Scrambled=01" form
+
 Testing aids:
   --checksum N            store N (0-4294967295, decimal or 0x hex) as the container
                           checksum instead of the computed one (1234 is accepted by the
@@ -202,7 +208,8 @@ uint64_t ParseByteCount(const std::string& option, const std::string& text)
 
 struct Options {
     std::optional<std::string> stub, out, languages, mainArgs, level, chunkSize, diskSize, checksum,
-        headerCountByte, trailingBytes;
+        headerCountByte, trailingBytes, informPage;
+    bool scrambledPage = false;
     std::optional<std::string> mainFile;
     std::vector<std::string> folders;
     std::vector<std::string> singleFiles;
@@ -238,6 +245,7 @@ Options ParseArguments(const std::vector<std::string>& args)
         {"--download-token", [&](const std::string& v) { o.download.token = v; o.downloadUsed = true; }},
         {"--download-size", [&](const std::string& v) { o.download.size = v; o.downloadUsed = true; }},
         {"--checksum", [&](const std::string& v) { o.checksum = v; }},
+        {"--inform-page", [&](const std::string& v) { o.informPage = v; }},
         {"--header-count-byte", [&](const std::string& v) { o.headerCountByte = v; }},
         {"--trailing-bytes", [&](const std::string& v) { o.trailingBytes = v; }},
     };
@@ -249,6 +257,7 @@ Options ParseArguments(const std::vector<std::string>& args)
         {"--separate-launcher", [&] { plan.separateLauncher = true; }},
         {"--no-dates", [&] { plan.dates = false; }},
         {"--hidden", [&] { plan.update.hidden = true; }},
+        {"--scrambled", [&] { o.scrambledPage = true; }},
         {"--always-download", [&] { o.download.always = true; o.downloadUsed = true; }},
         {"--show-temp-drive-info", [&] { plan.flags.showTempDriveInfo = true; }},
         {"--next-disk-follows", [&] { plan.flags.nextDiskFollows = true; }},
@@ -368,6 +377,16 @@ int Run(const std::vector<std::string>& args)
         Options options = ParseArguments(args);
         if (options.help) {
             std::cout << kHelp;
+            return kExitOk;
+        }
+        if (options.informPage) {
+            if (!options.out)
+                throw UsageError("--out is required (see --help)");
+            const std::string body = builder::ReadWholeFile(*options.informPage, "inform page");
+            const std::string page =
+                builder::BuildInformPage(body, options.plan.update.token, options.scrambledPage);
+            builder::WriteWholeFile(*options.out, page);
+            std::cout << "ulvbuild: wrote inform page " << *options.out << " (" << page.size() << " bytes)\n";
             return kExitOk;
         }
         const builder::ContainerPlan plan = MakePlan(options);

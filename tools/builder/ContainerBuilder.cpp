@@ -202,8 +202,6 @@ std::vector<LanguageEntry> ParseLanguageText(const std::string& input, const std
     return entries;
 }
 
-namespace {
-
 std::string ReadWholeFile(const fs::path& file, const std::string& what)
 {
     std::error_code ec;
@@ -217,6 +215,17 @@ std::string ReadWholeFile(const fs::path& file, const std::string& what)
         throw BuildError("cannot read " + what + " " + PathText(file));
     return bytes;
 }
+
+void WriteWholeFile(const fs::path& file, const std::string& bytes)
+{
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        throw BuildError("cannot write " + PathText(file));
+}
+
+namespace {
 
 void CheckHeaderString(const std::string& text, const std::string& what)
 {
@@ -291,6 +300,13 @@ std::string BuildUpdateList(const UpdateInfo& update)
                              "|" + token + "|" + (update.hidden ? "1" : "") + "|";
     CheckHeaderString(list, "the update list");
     return list;
+}
+
+std::string BuildInformPage(const std::string& body, const std::string& token, bool scrambled)
+{
+    CheckListItem(token, "--update-token");
+    const std::string page = "Inform|" + StoredToken(token) + "|||" + body;
+    return scrambled ? ScrambleText(page, true, false) : page;
 }
 
 std::string BuildDownloadList(const DownloadInfo& download)
