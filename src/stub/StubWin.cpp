@@ -7,6 +7,7 @@
 #include "pack/PackX.h"
 #include "setup/StubSetup.h"
 #include "stub/Stub.h"
+#include "ui/UMsgBox.h"
 #include "util/Files.h"
 #include "util/Handles.h"
 #include "util/UDebug.h"
@@ -210,6 +211,8 @@ void StubWin::WinMain()
     g_quit = false;
     g_window = CreateWindowExA(0, StubClassName().c_str(), caption.c_str(), WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
                                left, top, kWidth, kHeight, nullptr, nullptr, instance, nullptr);
+    // Every message box of the run speaks the container language's font.
+    SetMsgBoxFont(OwnFileInfo().LangFontName(), OwnFileInfo().LangFontSize(), OwnFileInfo().LangCharset());
     if (g_window) {
         ShowWindow(g_window, SW_HIDE);
         MSG msg;
