@@ -32,19 +32,6 @@ std::string g_alternativeWorkFolder;
 // The status label's font; the label uses it until the next SetStatusText replaces it.
 UniqueGdiObject g_statusFont;
 
-// The time-of-day half of the file's DOS date-time (local time); 0 when it cannot be read.
-unsigned FileDosTime(const std::string& path)
-{
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    FILETIME written{}, local{};
-    WORD dosDate = 0, dosTime = 0;
-    if (!file || !GetFileTime(file.Get(), nullptr, nullptr, &written) || !FileTimeToLocalFileTime(&written, &local) ||
-        !FileTimeToDosDateTime(&local, &dosDate, &dosTime))
-        return 0;
-    return dosTime;
-}
-
 bool FolderExists(const std::string& folder)
 {
     const DWORD attributes = GetFileAttributesA(SetTrailingBackslash(folder, false).c_str());
@@ -148,7 +135,7 @@ std::string SetupWorkFolderName(const std::string& tempFolder, unsigned dosTime)
 std::string SetupWorkFolder()
 {
     static const std::string folder = [] {
-        const std::string name = SetupWorkFolderName(TempFolder(true), FileDosTime(ExePath()));
+        const std::string name = SetupWorkFolderName(TempFolder(true), FileDosDate(ExePath()) & 0xFFFF);
         DeleteFolderTree(name, true);
         ForceDirectories(name);
         return name;

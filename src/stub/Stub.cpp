@@ -22,12 +22,6 @@ bool g_isAgent = false;
 std::string g_stubClassName;
 int g_exitCode = 0;
 
-std::string OwnFileName()
-{
-    const std::string path = ExePath();
-    const size_t cut = path.find_last_of("\\:");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
 
 StubRoleInputs RoleInputs()
 {
@@ -46,6 +40,13 @@ bool WindowClassExists(const std::string& className)
 }
 
 }  // namespace
+
+std::string OwnFileName()
+{
+    const std::string path = ExePath();
+    const size_t cut = path.find_last_of("\\:");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
 
 TGFileInfo& OwnFileInfo()
 {

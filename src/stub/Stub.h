@@ -4,6 +4,8 @@
 
 class TGFileInfo;
 
+// The program file's name without its folder.
+std::string OwnFileName();
 // The container of the program's own file; valid from the start of RunStub to its end.
 TGFileInfo& OwnFileInfo();
 // This executable is an auto-update agent (the container's role byte).

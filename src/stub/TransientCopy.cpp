@@ -10,13 +10,6 @@
 
 namespace {
 
-std::string OwnFileName()
-{
-    const std::string path = ExePath();
-    const size_t cut = path.find_last_of("\\:");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 std::string TransientCopyPath()
 {
     return ExeFolder(true) + "X_" + OwnFileName();
