@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "pack/PackX.h"
 #include "util/Utils.h"
 
 std::string TokenSuffix(uint32_t threadId)
@@ -110,4 +111,29 @@ std::string AlternativeTempRoot(char drive, bool tempFolderExists)
 {
     const std::string root = std::string(1, drive) + ":\\TEMP";
     return tempFolderExists ? root + "\\TEMP" : root;
+}
+
+std::string AgentCopyImage(std::string image)
+{
+    // The end of data is a 64-bit field, but a stub image is far below 4 GB: its low half is the
+    // offset.
+    const uint64_t endOfData = EndOfDataFromImage(image) & 0xFFFFFFFFu;
+    if (endOfData > 0 && endOfData < image.size())
+        image.resize(static_cast<size_t>(endOfData));
+    if (image.size() > 5)
+        image[image.size() - 5] = 1;
+    return image;
+}
+
+std::string DownloadQuestion(const std::string& question, const std::string& downloadSize)
+{
+    int64_t size = 0;
+    if (!TryParseInt64(Trim(downloadSize), size) || size < INT32_MIN || size > INT32_MAX)
+        size = 0;
+    return ReplaceText(question, "<SIZE>", FormatMegabytes(static_cast<double>(size)));
+}
+
+std::string NoConnectionMessage(const std::string& noConnection, const std::string& detail)
+{
+    return detail.empty() ? noConnection : noConnection + "<P><P>" + detail;
 }

@@ -18,6 +18,8 @@ inline constexpr uint32_t ExitCodeBadChecksum = 0x205500F1;     // the container
 inline constexpr uint32_t ExitCodeIncompleteSetup = 0x205500F2; // damaged or missing disk file, cancelled disk prompt
 inline constexpr uint32_t ExitCodeUnpackError = 0x205500F3;     // a payload record did not inflate (or another error)
 inline constexpr uint32_t ExitCodeEngineNotStarted = 0x205500F4;// the engine's process could not be created
+inline constexpr uint32_t ExitCodeDownloadFailed = 0x205500F5;  // no connection, or the setup file did not arrive whole
+inline constexpr uint32_t ExitCodeForeignSetup = 0x205500F6;    // the setup file is an error page or another product's
 
 // The prefix of the global atom the engine deletes when it has completed, and of the window class
 // of its dialog; both end in the launch's token suffix.
@@ -85,3 +87,16 @@ inline constexpr std::array<char, 3> AlternativeDrives{'C', 'D', 'E'};
 char ChooseAlternativeDrive(char currentDrive, const std::array<double, 3>& freeBytes);
 // The temporary root on `drive`: "X:\TEMP", or "X:\TEMP\TEMP" when "X:\TEMP" already exists.
 std::string AlternativeTempRoot(char drive, bool tempFolderExists);
+
+// --- the Internet setup ----------------------------------------------------------------------
+// The agent copy of a stub image: the image cut at the end of data it records when that lies
+// inside it (whatever follows, such as a signature, would otherwise push the trailer away from the
+// file's end, and the copy would be no agent), then its fifth byte from the end (the trailer's
+// agent byte) set to 1. An image of 5 bytes or fewer stays as it is.
+std::string AgentCopyImage(std::string image);
+// The download question: "<SIZE>" replaced by the megabytes of `downloadSize` (the container's
+// decimal text; 0 when it is no number).
+std::string DownloadQuestion(const std::string& question, const std::string& downloadSize);
+// The message when the connection test failed: the "no connection" text, then the test's own
+// detail after two line breaks when there is one.
+std::string NoConnectionMessage(const std::string& noConnection, const std::string& detail);

@@ -5,6 +5,10 @@
 #include <array>
 #include <exception>
 
+#include "inet/CommUtils.h"
+#include "inet/InetHTTP.h"
+#include "inet/UProgBar.h"
+#include "pack/PackToken.h"
 #include "pack/PackX.h"
 #include "pack/UnPack.h"
 #include "setup/PayloadSurvey.h"
@@ -21,6 +25,8 @@
 namespace {
 
 constexpr char DefaultButtons[] = "|&OK|&Cancel|&Yes|&No|&Abort|&Retry|&Ignore|";
+// The error text of a download the user declined: it stops the flow like an error but is not shown.
+constexpr char DeclinedMarker[] = "!";
 constexpr char SpanDiskKey[] = "HKEY_CURRENT_USER\\Software\\Dravocel\\Ulvane\\SpanDisk";
 
 // The alternative temporary root and work folder: chosen and made at most once per process.
@@ -153,10 +159,90 @@ std::string OriginalFilePath()
     return OwnFileInfo().InfoFileName().empty() ? std::string() : SettingsFileBeside(OwnFileInfo().OriginalFileName());
 }
 
-void RunInternetSetup(const std::string& /*agentFileName*/)
+void RunInternetSetup(const TGFileInfo& own)
 {
-    // The download of the setup file is a unit of its own, still to come; until then an Internet
-    // setup ends as one with nothing to start.
+    std::string location = own.DownloadUrl();
+    if (own.InstallAgent() && !own.AgentExeName().empty())
+        WriteAgentCopy(own.AgentExeName());
+    // A copy of the setup file beside the stub (a CD, a network share) spares the download.
+    if (!own.AlwaysDownload() && FileExists(ExeFolder(true) + own.DownloadFileName()))
+        location = ExeFolder(false);
+    DownloadAndLaunchSetup(SetupWorkFolder(), location, own.DownloadFileName());
+}
+
+void WriteAgentCopy(const std::string& agentFileName)
+{
+    const std::string image = AgentCopyImage(ReadFilePart(ExePath(), 0, 0));
+    WriteTextFile(SetupWorkFolder() + "\\" + agentFileName, image, FileDosDate(ExePath()), false);
+}
+
+void DownloadAndLaunchSetup(const std::string& workFolder, const std::string& location, const std::string& fileName)
+{
+    const TGFileInfo& own = OwnFileInfo();
+    const std::string buttons = own.LangString("BtnText", DefaultButtons);
+    const int charset = own.LangCharset();
+    std::string error;
+    bool downloaded = false;
+    const std::string localCandidate = SetTrailingBackslash(location, true) + fileName;
+    const std::string address = location + "/" + fileName;
+    const bool hidden = SwitchPresent("/hide") || own.HiddenSetup();
+    uint32_t failureCode = 0;
+
+    std::string setupFile;
+    if (FileExists(localCandidate)) {
+        setupFile = localCandidate;
+    } else {
+        SetStatusText(StubStatusLabel(), own.LangString("s10", "Downloading File..."), own.LangFontName(), charset,
+                      own.LangFontSize());
+        if (own.ConfirmDownload() && !hidden) {
+            const std::string question = DownloadQuestion(
+                own.LangString("s11", "<b>INTERNET DOWNLOAD</b><p><p>Ulvane will download the Setup File from the "
+                                      "Internet...<p>Please make sure your Internet connection is properly "
+                                      "set.<p><p>Continue with Setup?<p><P>Size: <SIZE> MB<P>"),
+                own.DownloadSize());
+            if (!AskYesNo(0, question, own.LangString("Confirm", "Confirm"), buttons, charset))
+                error = DeclinedMarker;
+        }
+        // Asked even after a No: a user without a connection learns why nothing could happen.
+        std::string detail;
+        if (!InternetConnected(detail)) {
+            error = NoConnectionMessage(own.LangString("s12", "No valid Internet Connection.<p>Can not Download File!"),
+                                        detail);
+            failureCode = ExitCodeDownloadFailed;
+        }
+        SetDownloadAbortFlag(false);
+        setupFile = TempFolder(true) + fileName;
+        TProgBar& bar = SharedProgBar(StubProgress);
+        if (error.empty()) {
+            std::string unused;
+            HTTP_DownloadFile_Incremental(hidden ? nullptr : StubWindow(), address, setupFile, error, &bar, unused);
+            downloaded = error.empty();
+            if (!downloaded)
+                failureCode = ExitCodeDownloadFailed;
+        }
+        WaitPumping(0, 300);
+        StubProgress(0, 10, 0, 1);
+        WaitPumping(0, 700);
+    }
+
+    if (error.empty()) {
+        const TGFileInfo setup(setupFile);
+        if (!DownloadTokensMatch(own, setup)) {
+            // A server's error page saved under the setup's name is told apart from another
+            // product's setup: the user can do something about the first.
+            error = ErrorPageText(setupFile, "", address, "Bad Secret Token!", false);
+            failureCode = ExitCodeForeignSetup;
+        }
+    }
+    if (error.empty())
+        LaunchSetupEngine(workFolder, setupFile, "", CommandTail(), !hidden);
+    if (downloaded)
+        DeleteFileA(setupFile.c_str());
+    if (failureCode != 0)
+        SetStubExitCode(static_cast<int>(failureCode));
+    TracePid(" ==== DownloadAndLaunchSetup: " + (error.empty() ? std::string("OK") : error));
+    if (!error.empty() && error != DeclinedMarker)
+        ShowError(0, error, own.LangString("Error", "Error"), buttons, charset);
 }
 
 void StartSetup()
@@ -164,7 +250,7 @@ void StartSetup()
     const TGFileInfo& own = OwnFileInfo();
     const std::string agentFileName = own.InstallAgent() ? own.AgentExeName() : std::string();
     if (own.InternetSetup()) {
-        RunInternetSetup(agentFileName);
+        RunInternetSetup(own);
     } else {
         // The launcher's temporary copy reads the disk files beside the launcher the user started.
         const std::string firstDisk = SwitchValue("/SpanDiskFName1=");

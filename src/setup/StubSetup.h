@@ -64,7 +64,16 @@ void WaitForProcessEnd(HANDLE process);
 std::string InfoFilePath();
 std::string OriginalFilePath();
 
-// The Internet setup (the container's InternetSetup flag): fetches the setup file and launches
-// it. Not built yet: for now it starts nothing, shows nothing and leaves the exit code at 0, as a
-// setup with nothing to start does.
-void RunInternetSetup(const std::string& agentFileName);
+// The Internet setup (the container's InternetSetup flag), run by StartSetup instead of its own
+// unpacking: leaves the agent copy when the container asks for it, then fetches the setup file
+// (or takes the copy beside the stub when the container allows) and launches it.
+void RunInternetSetup(const TGFileInfo& own);
+// Writes the stub's own file as an auto-update agent into the setup work folder under
+// `agentFileName`: cut at its end of data (so it ends with the container's trailer whatever was
+// appended after the build, such as a signature) and with the trailer's agent byte set.
+void WriteAgentCopy(const std::string& agentFileName);
+// Takes the setup file `fileName` from `location` (a folder beside the stub, or an Internet folder
+// from which it is downloaded into the temporary folder after the user agreed and the connection
+// test passed), checks that it carries the stub's download token, launches it from `workFolder`
+// and deletes it again when it was downloaded. Errors are shown; the exit code says what failed.
+void DownloadAndLaunchSetup(const std::string& workFolder, const std::string& location, const std::string& fileName);
