@@ -14,6 +14,7 @@
 
 #include "builder/ContainerBuilder.h"
 #include "pack/PackToken.h"
+#include "pack/PackX.h"
 #include "pack/RecordName.h"
 #include "util/USUB.h"
 
@@ -787,6 +788,136 @@ TEST(Builder, BadInputsAreRefusedNamingTheCulprit)
             EXPECT_EQ(message.find('\n'), std::string::npos) << message;
         }
     }
+}
+
+// --- web installers ---------------------------------------------------------------------------
+
+// The real setup a web installer downloads, carrying `token` in its own download list.
+fs::path BuildRealSetup(Fixture& f, const std::string& token)
+{
+    ContainerPlan plan = f.plan;
+    plan.mainFile = "Engine.exe";
+    if (!token.empty())
+        plan.download = DownloadInfo{"http://host/dl/", "", false, token, ""};
+    const fs::path setup = f.dir / "srv/Real Setup.exe";
+    fs::create_directories(setup.parent_path());
+    WriteContainerFile(plan, setup);
+    return setup;
+}
+
+TEST(Builder, WebInstallerTakesNameSizeAndTokenFromTheSetupUnlessGiven)
+{
+    struct Case {
+        const char* what;
+        std::function<void(DownloadRequest&)> give;
+        const char* fileName;  // nullptr: the setup's base name
+        const char* size;      // nullptr: the setup's size
+        const char* token;
+    };
+    const Case cases[] = {
+        {"all from the setup", [](DownloadRequest&) {}, nullptr, nullptr, "W3b-T0ken"},
+        {"file name given", [](DownloadRequest& r) { r.fileName = "setup_v2.exe"; }, "setup_v2.exe", nullptr,
+         "W3b-T0ken"},
+        {"size given", [](DownloadRequest& r) { r.size = "123"; }, nullptr, "123", "W3b-T0ken"},
+        {"token given", [](DownloadRequest& r) { r.token = "Other"; }, nullptr, nullptr, "Other"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        const fs::path setup = BuildRealSetup(f, "W3b-T0ken");
+        DownloadRequest request;
+        request.url = "http://host/dl/";
+        request.always = true;
+        request.setup = setup;
+        c.give(request);
+
+        ContainerPlan plan = f.plan;
+        plan.roles.internetSetup = true;
+        plan.download = ResolveDownload(request);
+        const fs::path installer = f.dir / "out/websetup.exe";
+        fs::create_directories(installer.parent_path());
+        WriteContainerFile(plan, installer);
+
+        const TGFileInfo web(installer.string());
+        const TGFileInfo real(setup.string());
+        EXPECT_TRUE(web.InternetSetup());
+        EXPECT_EQ(web.DownloadUrl(), "http://host/dl/");
+        EXPECT_TRUE(web.AlwaysDownload());
+        EXPECT_EQ(web.DownloadFileName(), c.fileName ? c.fileName : "Real Setup.exe");
+        EXPECT_EQ(web.DownloadSize(), c.size ? c.size : std::to_string(fs::file_size(setup)));
+        // Stored once more in clear and scrambled afresh: it reads back as the token and the one
+        // NUL of every scramble, not two.
+        EXPECT_EQ(web.DownloadToken(true), c.token + std::string(1, '\0'));
+        EXPECT_EQ(DownloadTokensMatch(web, real), c.token == std::string("W3b-T0ken"));
+        EXPECT_NE(web.DownloadToken(false), real.DownloadToken(false));
+    }
+}
+
+TEST(Builder, WebInstallerRefusesASetupItCannotTakeTheTokenFrom)
+{
+    struct Case {
+        const char* what;
+        std::function<fs::path(Fixture&)> prepare;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"missing file", [](Fixture& f) { return f.dir / "srv/gone.exe"; }, "download setup not found: '"},
+        {"folder",
+         [](Fixture& f) {
+             fs::create_directories(f.dir / "srv/setup.exe");
+             return f.dir / "srv/setup.exe";
+         },
+         "download setup not found: '"},
+        {"setup without a download token", [](Fixture& f) { return BuildRealSetup(f, ""); },
+         "carries no download token"},
+        {"no setup at all",
+         [](Fixture& f) {
+             WriteFile(f.dir / "srv/readme.txt", "just text");
+             return f.dir / "srv/readme.txt";
+         },
+         "carries no download token"},
+        {"damaged token",
+         [](Fixture& f) {
+             const fs::path setup = BuildRealSetup(f, "W3b-T0ken");
+             const std::string stored = TGFileInfo(setup.string()).DownloadToken(false);
+             std::string bytes = ReadFile(setup);
+             const size_t at = bytes.find(stored);
+             // Another digit in the fourth byte (a "0" and a "1" are stored as "b" and "c"):
+             // the scramble's checksum no longer holds.
+             char& digit = bytes[at + 6];
+             digit = digit == 'b' ? 'c' : 'b';
+             WriteFile(setup, bytes);
+             return setup;
+         },
+         "download token of download setup '"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        DownloadRequest request;
+        request.url = "http://host/dl/";
+        request.setup = c.prepare(f);
+        try {
+            ResolveDownload(request);
+            ADD_FAILURE() << "accepted";
+        } catch (const BuildError& e) {
+            const std::string message = e.what();
+            EXPECT_NE(message.find(c.message), std::string::npos) << message;
+            EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+        }
+    }
+
+    // With the token given, the file only has to exist: its name and size are all it gives.
+    Fixture f;
+    WriteFile(f.dir / "srv/plain.bin", "12345");
+    DownloadRequest request;
+    request.url = "http://host/dl/";
+    request.token = "T";
+    request.setup = f.dir / "srv/plain.bin";
+    const DownloadInfo download = ResolveDownload(request);
+    EXPECT_EQ(download.fileName, "plain.bin");
+    EXPECT_EQ(download.size, "5");
+    EXPECT_EQ(download.token, "T");
 }
 
 // --- the output file --------------------------------------------------------------------------

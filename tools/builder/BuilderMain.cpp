@@ -81,6 +81,10 @@ Header strings:
                                                                 (needs --download-url)
   --download-token TEXT   download token, in clear              (needs --download-url)
   --download-size BYTES   the setup file's size, decimal        (needs --download-url)
+  --download-setup FILE   the setup file the web installer downloads: the download file
+                          name, size and token are taken from FILE (its base name, its size
+                          and the download token of its own container) unless given above
+                                                                (needs --download-url)
   None of these texts may contain "|".
 
 Tokens:
@@ -89,6 +93,17 @@ Tokens:
   byte after the token as part of it; the builder makes that byte a NUL in every scramble,
   so every scramble of a token reads back the same (the token and one NUL) and two builds
   of one product match. An empty token is stored empty.
+
+Web installers:
+  A web installer is built with --internet-setup; its launcher downloads the real setup
+  from the download URL and runs it only when both carry the same download token. Build
+  the real setup first, so that it carries the token:
+    ulvbuild --stub STUB.exe --out SETUP.exe --files DIR --main NAME
+             --download-url URL --download-token T
+  then the web installer, which takes the setup's file name, size and token from it:
+    ulvbuild --stub STUB.exe --out WEBSETUP.exe --internet-setup --download-url URL
+             --download-setup SETUP.exe [--confirm-download] [--always-download]
+             [--install-agent --agent-exe NAME]
 
 Trailer:
   --show-temp-drive-info  flag bit 0: always tell the user which temporary drive is used
@@ -216,7 +231,7 @@ struct Options {
     builder::ContainerPlan plan;
     bool downloadUsed = false;      // a --download-* option other than --download-url
     std::optional<std::string> downloadUrl;
-    builder::DownloadInfo download;
+    builder::DownloadRequest download;
     bool help = false;
 };
 
@@ -244,6 +259,7 @@ Options ParseArguments(const std::vector<std::string>& args)
         {"--download-file", [&](const std::string& v) { o.download.fileName = v; o.downloadUsed = true; }},
         {"--download-token", [&](const std::string& v) { o.download.token = v; o.downloadUsed = true; }},
         {"--download-size", [&](const std::string& v) { o.download.size = v; o.downloadUsed = true; }},
+        {"--download-setup", [&](const std::string& v) { o.download.setup = fs::path(v); o.downloadUsed = true; }},
         {"--checksum", [&](const std::string& v) { o.checksum = v; }},
         {"--inform-page", [&](const std::string& v) { o.informPage = v; }},
         {"--header-count-byte", [&](const std::string& v) { o.headerCountByte = v; }},
@@ -315,7 +331,7 @@ builder::ContainerPlan MakePlan(Options& o)
     if (o.mainArgs && !o.mainFile)
         throw UsageError("--main-args needs --main");
     if (o.downloadUsed && !o.downloadUrl)
-        throw UsageError("--download-file, --download-token, --download-size and "
+        throw UsageError("--download-file, --download-token, --download-size, --download-setup and "
                          "--always-download need --download-url");
     if (o.trailingBytes && !plan.writeEndOfData)
         throw UsageError("--trailing-bytes needs the end-of-data field; drop --no-end-of-data");
@@ -354,7 +370,7 @@ builder::ContainerPlan MakePlan(Options& o)
         plan.mainArgs = *o.mainArgs;
     if (o.downloadUrl) {
         o.download.url = *o.downloadUrl;
-        plan.download = o.download;
+        plan.download = builder::ResolveDownload(o.download);
     }
     if (o.languages)
         plan.languages = builder::LoadLanguageFile(*o.languages);

@@ -18,6 +18,7 @@
 
 #include "pack/ContainerChecksum.h"
 #include "pack/PackToken.h"
+#include "pack/PackX.h"
 #include "pack/RecordName.h"
 #include "util/Utils.h"
 
@@ -327,6 +328,53 @@ std::string BuildDownloadList(const DownloadInfo& download)
                              (download.always ? "1" : "") + "|" + token + "|" + download.size + "|";
     CheckHeaderString(list, "the download list");
     return list;
+}
+
+DownloadInfo ResolveDownload(const DownloadRequest& request)
+{
+    DownloadInfo download;
+    download.url = request.url;
+    download.always = request.always;
+    download.fileName = request.fileName.value_or("");
+    download.token = request.token.value_or("");
+    download.size = request.size.value_or("");
+    if (!request.setup)
+        return download;
+
+    const fs::path& setup = *request.setup;
+    std::error_code ec;
+    if (!fs::is_regular_file(setup, ec))
+        throw BuildError("download setup not found: " + PathText(setup));
+    // Its size alone would not show that the file can be read.
+    if (!std::ifstream(setup, std::ios::binary))
+        throw BuildError("cannot open download setup " + PathText(setup));
+    const uintmax_t size = fs::file_size(setup, ec);
+    if (ec)
+        throw BuildError("cannot read the size of download setup " + PathText(setup));
+
+    if (!request.fileName)
+        download.fileName = setup.filename().string();
+    if (!request.size) {
+        // The stub reads the size as a signed 32-bit number.
+        if (size > kMaxFieldLength)
+            throw BuildError("download setup " + PathText(setup) + " has " + std::to_string(size) +
+                             " bytes; the stub takes at most 2147483647");
+        download.size = std::to_string(size);
+    }
+    if (!request.token) {
+        const TGFileInfo info(setup.string());
+        if (info.DownloadToken(false).empty())
+            throw BuildError("download setup " + PathText(setup) +
+                             " carries no download token; build it with --download-token");
+        // Every scramble reads back as the token followed by one NUL (see ScrambleToken); the
+        // token is stored again in clear and scrambled with a fresh key like any other.
+        std::string token = info.DownloadToken(true);
+        if (token.empty() || token.back() != '\0')
+            throw BuildError("the download token of download setup " + PathText(setup) + " cannot be read");
+        token.pop_back();
+        download.token = token;
+    }
+    return download;
 }
 
 // --- records --------------------------------------------------------------------------------

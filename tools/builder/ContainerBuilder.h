@@ -175,6 +175,21 @@ std::string BuildInformPage(const std::string& body, const std::string& token, b
 std::string ReadWholeFile(const std::filesystem::path& file, const std::string& what);
 void WriteWholeFile(const std::filesystem::path& file, const std::string& bytes);
 std::string BuildDownloadList(const DownloadInfo& download);
+// The download options as given; with `setup` (--download-setup) the items left unset are taken
+// from the setup file that the web installer will download.
+struct DownloadRequest {
+    std::string url;
+    std::optional<std::string> fileName;
+    bool always = false;
+    std::optional<std::string> token;            // in clear
+    std::optional<std::string> size;
+    std::optional<std::filesystem::path> setup;
+};
+// The download list of `request`. A setup file gives its base name, its size in bytes and the
+// download token its own container carries, in clear, so that the launcher's comparison of the
+// two descrambled tokens succeeds. Refused when the file cannot be read, when its token is needed
+// and it carries none, or when its size is needed and exceeds what the stub reads.
+DownloadInfo ResolveDownload(const DownloadRequest& request);
 
 // --- records --------------------------------------------------------------------------------
 // DOS date-time of a broken-down local time: date in the high 16 bits. 0 outside 1980..2107.

@@ -1,0 +1,235 @@
+"""The stub's HTTP transfer under Wine, through the real code (tools/wintest/ulvhttp): downloads to
+disk and into memory from a stock nginx over HTTP and HTTPS (a test authority, trusted by the
+machine for the run), and from a scripted server that misbehaves on purpose: no length, zero
+length, bodies cut short or reset, slow bodies stopped by a close request, error pages. Also the size query
+with its trace line, the connection test and the user agents."""
+import os
+import unittest
+
+from httpserve import FIXED_DATE, FaultServer, Nginx, TrustedAuthority
+from ulvtest import SOURCE, WIN64, WineTestCase, wait_until, windows_path
+
+HTTP = os.path.join(WIN64, "tools", "wintest", "ulvhttp.exe")
+SERVERS = os.path.join(SOURCE, "build", "e2e", "download_servers")
+
+authority = nginx = fault = None
+
+
+def setUpModule():
+    global authority, nginx, fault
+    os.makedirs(SERVERS, exist_ok=True)
+    authority = TrustedAuthority(os.path.join(SERVERS, "ca")).install()
+    nginx = Nginx(os.path.join(SERVERS, "nginx"), authority=authority).start()
+    fault = FaultServer().start()
+
+
+def tearDownModule():
+    for server in (fault, nginx, authority):
+        if server is not None:
+            (server.remove if server is authority else server.stop)()
+
+
+def dos_stamp(http_date):
+    """The DOS date-time of an HTTP date, taken as it is (no time-zone change)."""
+    import email.utils
+    t = email.utils.parsedate_to_datetime(http_date)
+    return ((t.year - 1980) << 25) | (t.month << 21) | (t.day << 16) | (t.hour << 11) | (t.minute << 5) | (t.second // 2)
+
+
+def payload(size, seed=1):
+    """`size` bytes that are not all alike, so a misplaced block shows."""
+    import random
+    return random.Random(seed).randbytes(size)
+
+
+class TransferTestCase(WineTestCase):
+    trace_viewer = False
+
+    def fetch(self, url, target="-", *options):
+        """Runs one download; returns the probe's report as a dict (and "rc")."""
+        run = self.start(HTTP, "get", url, target, *[str(o) for o in options])
+        rc = run.wait(240)
+        report = {"rc": rc}
+        for line in run.output().replace("\r\n", "\n").splitlines():
+            if "=" in line:
+                key, value = line.split("=", 1)
+                report.setdefault(key, value)
+        return report
+
+    def serve(self, name, content):
+        with open(os.path.join(nginx.root, name), "wb") as f:
+            f.write(content)
+        return content
+
+
+class DownloadTests(TransferTestCase):
+    def test_download_to_disk_and_into_memory(self):
+        content = self.serve("setup.bin", payload(300000))
+        for base in (nginx.http_url, nginx.https_url):
+            with self.subTest(base=base):
+                report = self.fetch(base + "setup.bin")
+                self.assertEqual((report["rc"], report["error"]), (0, ""))
+                self.assertEqual(bytes.fromhex(report.get("content", "")) if "content" in report else None, None)
+                self.assertEqual(int(report["bytes"]), len(content))
+                local = self.path("setup.bin")
+                report = self.fetch(base + "setup.bin", windows_path(local))
+                self.assertEqual((report["rc"], report["error"]), (0, ""))
+                self.assertEqual(self.read_bytes(local), content)
+                self.assertEqual(sorted(os.listdir(self.dir)).count("setup.bin"), 1)
+                self.assertEqual([n for n in os.listdir(self.dir) if n.startswith("setup.bin.")], [])
+                # ~300 KB: kilobyte display; 8192-byte blocks.
+                self.assertEqual(report["start"], "1,%d" % (-(-len(content) // 8192) + 1))
+                self.assertTrue(report["lasttext"].startswith("293.0/293.0 KB"), report["lasttext"])
+                os.remove(local)
+
+    def test_small_file_in_ten_blocks_into_memory(self):
+        content = self.serve("fifty.bin", payload(50))
+        report = self.fetch(nginx.http_url + "fifty.bin")
+        self.assertEqual(report["error"], "")
+        self.assertEqual(bytes.fromhex(report["content"]), content)
+        self.assertEqual((report["start"], report["steps"], report["caption"]), ("1,11", "10", "fifty.bin"))
+        self.assertTrue(report["lasttext"].startswith("50/50 Bytes"), report["lasttext"])
+
+    def test_address_without_scheme_gets_http(self):
+        content = self.serve("plain.txt", b"no scheme given")
+        report = self.fetch(nginx.http_url[len("http://"):] + "plain.txt")
+        self.assertEqual((report["error"], bytes.fromhex(report["content"])), ("", content))
+
+    def test_earlier_partial_files_are_deleted_first(self):
+        content = self.serve("again.bin", payload(20000))
+        local = self.path("again.bin")
+        for stale in ("again.bin.12345", "again.bin.1", "again.bin"):
+            with open(self.path(stale), "wb") as f:
+                f.write(b"old")
+        keep = self.path("again.binx")  # another name that merely begins alike
+        with open(keep, "wb") as f:
+            f.write(b"keep")
+        report = self.fetch(nginx.http_url + "again.bin", windows_path(local))
+        self.assertEqual(report["error"], "")
+        self.assertEqual(sorted(n for n in os.listdir(self.dir) if n.startswith("again.bin")),
+                         ["again.bin", "again.binx"])
+        self.assertEqual(self.read_bytes(local), content)
+
+    def test_zero_length_is_file_not_found(self):
+        fault.files["empty.bin"] = b""
+        url = fault.url + "zero/empty.bin"
+        report = self.fetch(url, windows_path(self.path("empty.bin")))
+        self.assertEqual((report["rc"], report["error"]), (1, url + " --- File Not Found !"))
+        self.assertEqual(os.listdir(self.dir), [n for n in os.listdir(self.dir) if not n.startswith("empty.bin")])
+
+    def test_no_content_length_is_complete_when_the_server_ends_the_body(self):
+        fault.files["stream.bin"] = content = payload(70000, seed=2)
+        report = self.fetch(fault.url + "nolength/stream.bin")
+        self.assertEqual(report["error"], "")
+        self.assertEqual(int(report["bytes"]), len(content))
+        local = self.path("stream.bin")
+        report = self.fetch(fault.url + "nolength/stream.bin", windows_path(local))
+        self.assertEqual(report["error"], "")
+        self.assertEqual(self.read_bytes(local), content)
+        self.assertEqual([n for n in os.listdir(self.dir) if n.startswith("stream.bin.")], [])
+
+    def test_body_cut_short_is_a_failure_that_keeps_nothing_under_the_local_name(self):
+        fault.files["cut.bin"] = content = payload(40000, seed=3)
+        half = len(content) // 2
+        for kind in ("short", "reset"):
+            with self.subTest(kind=kind):
+                url = fault.url + kind + "/cut.bin"
+                report = self.fetch(url)
+                self.assertEqual(report["rc"], 1)
+                self.assertEqual(int(report["bytes"]), 0)  # a partial text is never handed out
+                local = self.path("cut.bin")
+                with open(local, "wb") as f:
+                    f.write(b"an older download")
+                report = self.fetch(url, windows_path(local))
+                self.assertEqual(report["rc"], 1)
+                if kind == "short":
+                    self.assertEqual(report["error"], "cut.bin --- Download incomplete: %d of %d bytes arrived"
+                                     % (half, len(content)))
+                else:
+                    self.assertTrue(report["error"].startswith("cut.bin --- "), report["error"])
+                self.assertFalse(os.path.exists(local), "an older file of the local name survived")
+                partial = self.path("cut.bin.%d" % len(content))  # this server sends no date
+                self.assertTrue(os.path.exists(partial), os.listdir(self.dir))
+                self.assertEqual(self.read_bytes(partial), content[:os.path.getsize(partial)])
+                os.remove(partial)
+
+    def test_close_request_aborts_after_the_current_block(self):
+        fault.files["slow.bin"] = content = payload(200000, seed=4)
+        local = self.path("slow.bin")
+        report = self.fetch(fault.url + "slow/slow.bin", windows_path(local), "--close-after", 1500)
+        self.assertEqual((report["rc"], report["error"]), (1, "Download Aborted"))
+        self.assertFalse(os.path.exists(local))
+        # The partial file keeps its temporary name: local + "." + (length + Last-Modified stamp).
+        partial = self.path("slow.bin.%d" % ((len(content) + dos_stamp(FIXED_DATE)) & 0xFFFFFFFF))
+        self.assertTrue(os.path.exists(partial), os.listdir(self.dir))
+        self.assertLess(os.path.getsize(partial), len(content))
+        self.assertEqual(self.read_bytes(partial), content[:os.path.getsize(partial)])
+
+    def test_certificates_are_checked(self):
+        self.serve("secure.bin", b"secret")
+        # Wine reports an untrusted authority with the general code of a refused certificate.
+        refused = "the server's certificate was refused"
+        cases = [
+            (nginx.wrong_host_url, ["the server's certificate is not valid for this address"]),
+            (nginx.untrusted_url, ["the server's certificate is not issued by a trusted authority", refused]),
+        ]
+        for base, problems in cases:
+            with self.subTest(base=base):
+                url = base + "secure.bin"
+                report = self.fetch(url)
+                self.assertEqual(report["rc"], 1)
+                self.assertIn(report["error"],
+                              ["Unable to open Internet Connection: %s (%s)" % (url, p) for p in problems])
+
+    def test_unreachable_server(self):
+        url = "http://127.0.0.1:1/nothing.bin"
+        report = self.fetch(url)
+        self.assertEqual((report["rc"], report["error"]), (1, "Unable to open Internet Connection: " + url))
+
+    def test_downloads_name_themselves(self):
+        fault.files["agent.bin"] = b"x" * 100
+        before = len(fault.requests)
+        self.assertEqual(self.fetch(fault.url + "plain/agent.bin")["error"], "")
+        self.assertEqual([r.user_agent for r in fault.requests[before:]], ["HTTP_Connect_3"])
+
+    def read_bytes(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+
+class SizeQueryTests(TransferTestCase):
+    trace_viewer = True
+
+    def size(self, url):
+        run = self.start(HTTP, "size", url)
+        run.wait(120)
+        return int(run.output().strip().split("=", 1)[1])
+
+    def test_size_query_and_its_trace_line(self):
+        fault.files["sized.bin"] = b"s" * 1234
+        before = len(fault.requests)
+        cases = [
+            (fault.url + "plain/sized.bin", 1234, True),
+            (fault.url + "nolength/sized.bin", -1, True),
+            ("http://127.0.0.1:1/sized.bin", -1, False),
+        ]
+        for url, expected, line in cases:
+            with self.subTest(url=url):
+                self.assertEqual(self.size(url), expected)
+                pattern = "HTTP_GetFileSize=%d  %s" % (expected, url)
+                if line:
+                    self.assertTrue(wait_until(lambda: pattern in self.trace.lines(), 30), self.trace.text())
+                else:
+                    self.assertNotIn(url, self.trace.text())
+        # A warm-up request, then the real one, both as the size query's user agent.
+        agents = [r.user_agent for r in fault.requests[before:] if r.path.endswith("plain/sized.bin")]
+        self.assertEqual(agents, ["HTTP_Connect_2", "HTTP_Connect_2"])
+
+    def test_connection_test(self):
+        run = self.start(HTTP, "connected")
+        self.assertEqual(run.wait(120), 0)
+        self.assertIn("connected=TRUE", run.output())
+
+
+if __name__ == "__main__":
+    unittest.main()
