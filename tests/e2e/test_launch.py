@@ -33,7 +33,9 @@ def read_bytes(path):
         return f.read()
 
 
-class LaunchTests(WineTestCase):
+class LaunchTestCase(WineTestCase):
+    """Making setups around the test engine, and reading what the launch did."""
+
     def setUp(self):
         super().setUp()
         self.record_path = self.path("record.txt")
@@ -107,7 +109,9 @@ class LaunchTests(WineTestCase):
         return '"C:\\users\\%s\\Temp\\%s\\Engine.exe"' % (user, os.path.basename(folder)) + tail.format(
             suffix=suffix, origin=origin)
 
-    # --- the tests -----------------------------------------------------------------------------
+
+
+class LaunchTests(LaunchTestCase):
 
     def test_engine_command_line_and_exit_code(self):
         cases = [
