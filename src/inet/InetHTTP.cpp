@@ -340,8 +340,12 @@ void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, 
                 std::string temporaryFile;
                 if (!localFile.empty()) {
                     temporaryFile = TemporaryDownloadName(localFile, size, stamp);
-                    // No earlier partial download survives, whatever version of the file it was.
+                    // No earlier partial download survives, whatever version of the file it was,
+                    // and no older file of the local name can be taken for the new one (the
+                    // system's mask matches the bare name too; said here so it does not depend
+                    // on that).
                     DeleteFiles(localFile + ".*", false);
+                    DeleteFileA(localFile.c_str());
                 }
                 const uint32_t block = DownloadBlockSize(size);
                 if (bar)

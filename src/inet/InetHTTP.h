@@ -68,9 +68,12 @@ int32_t HTTP_GetFileSize(const std::string& url);
 // body has arrived; an empty `localFile` delivers the body in `content`. `progressWindow` is shown
 // while the transfer runs; `bar` (may be null) is started, stepped and told the file's name.
 // Waiting messages are dispatched before every block, so a close request (DownloadAbortFlag) ends
-// the transfer after its current block. `error` is empty on success; on any failure `content` is
-// empty and the local file is left as it was before. A body shorter than its Content-Length is a
-// failure; a body without Content-Length is complete when the server ends it.
+// the transfer after its current block. When the transfer starts, the previous file of the local
+// name and every earlier partial download of it (local + ".*") are removed, so that nothing old
+// can be taken for the new file. `error` is empty on success; on any failure `content` is empty,
+// no file has the local name, and a partial body stays under its temporary name. A body shorter
+// than its Content-Length is a failure; a body without Content-Length is complete when the server
+// ends it.
 void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, const std::string& localFile,
                                    std::string& error, TProgBar* bar, std::string& content);
 

@@ -182,8 +182,8 @@ TEST(SetupText, ChooseAlternativeDrive)
 
 TEST(SetupText, ExitCodesAreDistinctAndApplicationDefined)
 {
-    const uint32_t codes[] = {ExitCodeBadChecksum, ExitCodeIncompleteSetup, ExitCodeUnpackError,
-                              ExitCodeEngineNotStarted};
+    const uint32_t codes[] = {ExitCodeBadChecksum,      ExitCodeIncompleteSetup, ExitCodeUnpackError,
+                              ExitCodeEngineNotStarted, ExitCodeDownloadFailed,  ExitCodeForeignSetup};
     for (size_t i = 0; i < std::size(codes); ++i) {
         EXPECT_NE(codes[i] & 0x20000000u, 0u);
         EXPECT_EQ(codes[i] & 0xC0000000u, 0u);  // no severity bits: no system status lookalike
@@ -323,3 +323,60 @@ TEST_F(PayloadSurveyTest, DamageIsNoSoundContainer)
 }
 
 }  // namespace
+
+namespace {
+// A stub image whose end-of-data field says `endOfData`, followed by `tail` filler bytes.
+std::string ImageWithEndOfData(size_t size, uint32_t endOfData, size_t tail)
+{
+    std::string image = FakeStubImage(size);
+    for (int k = 0; k < 4; ++k)
+        image[252 + k] = static_cast<char>((endOfData >> (8 * k)) & 0xFF);
+    return image + std::string(tail, '\x5A');
+}
+}  // namespace
+
+TEST(SetupText, AgentCopyImageIsCutAtTheEndOfData)
+{
+    struct Case {
+        size_t size;
+        uint32_t endOfData;
+        size_t tail;
+        size_t expectedLength;
+    };
+    const Case cases[] = {
+        {2000, 2000, 0, 2000},        // the trailer ends the file
+        {2000, 2000, 9999, 2000},     // a signature after the build
+        {2000, 2000, 10000, 2000},    // a long one too: the copy must still end with the trailer
+        {2000, 2000, 250000, 2000},
+        {2000, 0, 300, 2300},         // no end of data recorded: the trailer is the file's end
+        {2000, 5000, 0, 2000},        // an end beyond the image is no end of data
+    };
+    for (const Case& c : cases) {
+        const std::string image = ImageWithEndOfData(c.size, c.endOfData, c.tail);
+        const std::string copy = AgentCopyImage(image);
+        ASSERT_EQ(copy.size(), c.expectedLength) << c.size << "/" << c.endOfData << "/" << c.tail;
+        EXPECT_EQ(copy[copy.size() - 5], 1);
+        EXPECT_EQ(copy.substr(0, copy.size() - 5), image.substr(0, copy.size() - 5));
+        EXPECT_EQ(copy.substr(copy.size() - 4), image.substr(copy.size() - 4, 4));
+    }
+    EXPECT_EQ(AgentCopyImage("abcde"), "abcde");
+    EXPECT_EQ(AgentCopyImage(""), "");
+    EXPECT_EQ(AgentCopyImage("abcdef"), std::string("a\x01") + "cdef");
+}
+
+TEST(SetupText, DownloadQuestionAndNoConnectionMessage)
+{
+    const std::pair<std::string, std::string> sizes[] = {
+        {"10485760", "Size: 10.00 MB / 10.00"},
+        {"", "Size: 0.000 MB / 0.000"},
+        {"ten", "Size: 0.000 MB / 0.000"},
+        {" 524288 ", "Size: 0.500 MB / 0.500"},
+        {"4294967296", "Size: 0.000 MB / 0.000"},  // beyond 32 bits: no number
+        {"209715200", "Size: 200.0 MB / 200.0"},
+    };
+    for (const auto& [size, expected] : sizes)
+        EXPECT_EQ(DownloadQuestion("Size: <SIZE> MB / <SIZE>", size), expected) << size;
+    EXPECT_EQ(NoConnectionMessage("No valid Internet Connection.", ""), "No valid Internet Connection.");
+    EXPECT_EQ(NoConnectionMessage("No valid Internet Connection.", "offline"),
+              "No valid Internet Connection.<P><P>offline");
+}
