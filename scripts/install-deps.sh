@@ -13,6 +13,7 @@ packages=(
   libz-mingw-w64-dev zlib1g-dev
   wine64 wine
   xvfb xauth x11-utils imagemagick
+  nginx openssl ca-certificates curl
 )
 
 missing=()
@@ -29,6 +30,18 @@ echo "install-deps: installing ${missing[*]}"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
+# Packages with a daemon (nginx) would start it from their install scripts, on port 80 and
+# without an init system here; the tests run their own instances, so services are kept from
+# starting while apt-get runs. A policy file that is already there is left alone.
+policy=/usr/sbin/policy-rc.d
+made_policy=""
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+  $SUDO chmod 755 "$policy"
+  made_policy=1
+fi
+remove_policy() { [ -z "$made_policy" ] || $SUDO rm -f "$policy"; }
+trap remove_policy EXIT
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 echo "install-deps: done"

@@ -2,8 +2,6 @@
 
 #include "stub/Stub.h"
 
-#include <memory>
-
 #include "autoupdate/StubAU.h"
 #include "pack/PackX.h"
 #include "setup/StubSetup.h"
@@ -17,16 +15,13 @@
 
 namespace {
 
-std::unique_ptr<TGFileInfo> g_ownFileInfo;
-bool g_isAgent = false;
 std::string g_stubClassName;
-int g_exitCode = 0;
 
 
 StubRoleInputs RoleInputs()
 {
     StubRoleInputs in;
-    in.isAgent = g_isAgent;
+    in.isAgent = ThisIs_AutoUpdateProg();
     in.ownFileName = OwnFileName();
     in.agentExeName = OwnFileInfo().AgentExeName();
     in.spanCopyToTemp = OwnFileInfo().SpanCopyToTemp();
@@ -48,17 +43,7 @@ std::string OwnFileName()
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-TGFileInfo& OwnFileInfo()
-{
-    // Before RunStub has read the own file (and after it has let go), an empty container stands in.
-    static TGFileInfo none("");
-    return g_ownFileInfo ? *g_ownFileInfo : none;
-}
-
-bool ThisIs_AutoUpdateProg() { return g_isAgent; }
 const std::string& StubClassName() { return g_stubClassName; }
-int StubExitCode() { return g_exitCode; }
-void SetStubExitCode(int code) { g_exitCode = code; }
 
 bool X_ExeIsRunning()
 {
@@ -75,9 +60,8 @@ void RunStub()
     const std::string commandLine = GetCommandLineA();
     TracePid(" ==== STUB START ====> " + commandLine + "<");
 
-    g_ownFileInfo = std::make_unique<TGFileInfo>(ExePath());
-    g_isAgent = g_ownFileInfo->ThisIs_AutoUpdateProg();
-    SetAgentLogSwitch(g_isAgent && g_ownFileInfo->AgentLogFile());
+    LoadOwnFileInfo(ExePath());
+    SetAgentLogSwitch(ThisIs_AutoUpdateProg() && OwnFileInfo().AgentLogFile());
     if (ThisIs_X_AutoUpdate_Exe())
         SetLogPrefix(" X ");
 
@@ -86,11 +70,11 @@ void RunStub()
     LogLine("=== START === " + ExePath());
     LogLine("CommandLine=" + commandLine);
     LogLine("Agent Version=" + FileVersionText(""));
-    TracePid(" ==== ThisIs_AutoUpdateProg=" + BoolText(g_isAgent));
+    TracePid(" ==== ThisIs_AutoUpdateProg=" + BoolText(ThisIs_AutoUpdateProg()));
 
     DoRunStubWin();
 
-    g_ownFileInfo.reset();
+    LoadOwnFileInfo("");
     TracePid(" ==== STUB END ====> " + commandLine + "<");
     TraceLine("");
     LogLine("=== EXIT === " + ExePath());
@@ -100,7 +84,7 @@ void RunStub()
 void DoRunStubWin()
 {
     LogLine("DoRunStubWin() --- Start");
-    g_stubClassName = StubClassNameFor(g_isAgent, ExePath(), OwnFileName());
+    g_stubClassName = StubClassNameFor(ThisIs_AutoUpdateProg(), ExePath(), OwnFileName());
 
     const bool xRunning = X_ExeIsRunning();
     const StubRoleInputs in = RoleInputs();

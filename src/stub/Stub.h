@@ -2,20 +2,12 @@
 // The program's main routine: reads the own container, chooses the role and runs it.
 #include <string>
 
-class TGFileInfo;
+#include "pack/StubRun.h"  // the own container, the window face and the exit code of the run
 
 // The program file's name without its folder.
 std::string OwnFileName();
-// The container of the program's own file; valid from the start of RunStub to its end.
-TGFileInfo& OwnFileInfo();
-// This executable is an auto-update agent (the container's role byte).
-bool ThisIs_AutoUpdateProg();
 // Window class of this run's main window, also the single-instance key.
 const std::string& StubClassName();
-
-// The process exit code: 0 unless the setup launch took over the setup engine's code.
-int StubExitCode();
-void SetStubExitCode(int code);
 
 // Role tests, as the main routine evaluates them.
 bool X_ExeIsRunning();

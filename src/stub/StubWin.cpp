@@ -23,14 +23,8 @@ constexpr int kProgressId = 101;
 constexpr int kActivityId = 102;
 
 HWND g_window = nullptr;
-HWND g_status = nullptr;
-HWND g_progress = nullptr;
-HWND g_activity = nullptr;
 UniqueGdiObject g_statusFont;
 bool g_quit = false;
-HWND g_monitorWindow = nullptr;
-UINT g_monitorMessage = 0;
-int g_activityPosition = 0;
 
 bool RightToLeftCharset()
 {
@@ -42,16 +36,17 @@ void CreateChildren(HWND window)
 {
     const HINSTANCE instance = GetModuleHandleA(nullptr);
     const bool rtl = RightToLeftCharset();
-    g_status = CreateWindowExA(0, "Static", "", WS_CHILD | WS_VISIBLE, rtl ? 122 : 70, 20, 340, 18, window,
+    const HWND status = CreateWindowExA(0, "Static", "", WS_CHILD | WS_VISIBLE, rtl ? 122 : 70, 20, 340, 18, window,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusId)), instance, nullptr);
     g_statusFont.Reset(CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, 0, OUT_DEFAULT_PRECIS,
                                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Tahoma"));
-    if (g_status && g_statusFont)
-        SendMessageA(g_status, WM_SETFONT, reinterpret_cast<WPARAM>(g_statusFont.Get()), FALSE);
-    g_progress = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 70, 38, 392, 13, window,
+    if (status && g_statusFont)
+        SendMessageA(status, WM_SETFONT, reinterpret_cast<WPARAM>(g_statusFont.Get()), FALSE);
+    const HWND progress = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 70, 38, 392, 13, window,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kProgressId)), instance, nullptr);
-    g_activity = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, rtl ? 70 : 416, 20, 46, 13, window,
+    const HWND activity = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, rtl ? 70 : 416, 20, 46, 13, window,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kActivityId)), instance, nullptr);
+    SetStubWindowFace({window, status, progress, activity});
     SetTimer(window, kTimerId, 1000, nullptr);
 }
 
@@ -68,49 +63,6 @@ void Paint(HWND window)
 }
 
 }  // namespace
-
-HWND StubWindow()
-{
-    return g_window;
-}
-
-HWND StubStatusLabel()
-{
-    return g_status;
-}
-
-HWND StubProgressBar()
-{
-    return g_progress;
-}
-
-HWND StubActivityBar()
-{
-    return g_activity;
-}
-
-void StubProgress(int kind, int64_t maximum, int64_t position, int64_t step)
-{
-    if (kind == 0) {
-        SendMessageA(g_progress, PBM_SETRANGE32, 0, static_cast<LPARAM>(maximum));
-        SendMessageA(g_progress, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-        SendMessageA(g_progress, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
-        SendMessageA(g_activity, PBM_SETRANGE32, 0, 5);
-        SendMessageA(g_activity, PBM_SETPOS, 0, 0);
-        SendMessageA(g_activity, PBM_SETSTEP, 1, 0);
-        g_activityPosition = 0;
-    } else if (kind == 1) {
-        SendMessageA(g_progress, PBM_STEPIT, 0, 0);
-        g_activityPosition = (g_activityPosition + 1) % 6;
-        SendMessageA(g_activity, PBM_SETPOS, static_cast<WPARAM>(g_activityPosition), 0);
-    }
-}
-
-void NotifyMonitor(WPARAM code, LPARAM value)
-{
-    if (g_monitorWindow && g_monitorMessage)
-        PostMessageA(g_monitorWindow, g_monitorMessage, code, value);
-}
 
 int32_t AgentCommand(int32_t code, int32_t value)
 {
@@ -172,8 +124,7 @@ LRESULT CALLBACK StubWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         SetAgentCountdown(static_cast<int32_t>(wParam));
         break;
     case wm_LocalMsg:
-        g_monitorWindow = reinterpret_cast<HWND>(wParam);
-        g_monitorMessage = static_cast<UINT>(lParam);
+        SetMonitor(reinterpret_cast<HWND>(wParam), static_cast<UINT>(lParam));
         NotifyMonitor(50, reinterpret_cast<LPARAM>(window));
         NotifyMonitor(51, wm_AgentMsg);
         break;
@@ -223,6 +174,7 @@ void StubWin::WinMain()
         KillTimer(g_window, kTimerId);
     }
     g_window = nullptr;
+    SetStubWindowFace({});
     SetDownloadAbortFlag(true);
     ReleaseWinINet();
     NotifyMonitor(43, 0);

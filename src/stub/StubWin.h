@@ -20,15 +20,7 @@ LRESULT CALLBACK StubWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 void DestroyMainWindow();
 // True when the window may close now: a first request only stops a running transfer.
 bool CloseMainWindow();
-// Posts the registered monitor message (code, value) to the monitor window, if one registered.
-void NotifyMonitor(WPARAM code, LPARAM value);
 // Runs one agent command; unknown codes answer 0.
 int32_t AgentCommand(int32_t code, int32_t value);
-// The progress callback handed to unpacking and downloads: kind 0 resets, kind 1 steps.
-void StubProgress(int kind, int64_t maximum, int64_t position, int64_t step);
-
-HWND StubWindow();
-// The child controls: the status label, the progress bar and the activity bar (hidden at start).
-HWND StubStatusLabel();
-HWND StubProgressBar();
-HWND StubActivityBar();
+// The window's handles, its progress callback and the monitor registration are the run's
+// (pack/StubRun.h): the launcher and the agent use them from there.
