@@ -13,6 +13,9 @@
 namespace {
 
 bool g_downloadAbort = false;
+// How often a transfer lets waiting messages through: often enough that the window answers at
+// once and a close request stops the transfer after the block it arrived in.
+constexpr uint32_t kDispatchIntervalMs = 10;
 
 // --- the binding ---------------------------------------------------------------------------
 
@@ -359,8 +362,8 @@ void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, 
                 DWORD read = 0;
                 do {
                     // Messages first, so that a close request stops the transfer before the next
-                    // block; no pause, which would cost a scheduler tick per block.
-                    DispatchPendingMessages();
+                    // block; never a pause, which would cost a scheduler tick per block.
+                    DispatchPendingMessagesEvery(kDispatchIntervalMs);
                     read = 0;
                     const bool ok = WinINet::InternetReadFile(request.Get(), buffer.data(), block, &read) != FALSE;
                     if (ok) {
@@ -373,8 +376,13 @@ void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, 
                         error = displayName + " --- Error downloading file" + ReadFailureDetail();
                         read = 0;
                     }
-                    const std::string text = rate.ProgressText(size, static_cast<int64_t>(received),
-                                                               static_cast<int32_t>(read), GetTickCount());
+                    // The rate window takes every block; the text is only made for a reader.
+                    std::string text;
+                    if (bar && bar->WantsText())
+                        text = rate.ProgressText(size, static_cast<int64_t>(received), static_cast<int32_t>(read),
+                                                 GetTickCount());
+                    else
+                        rate.RateText(static_cast<int32_t>(read), GetTickCount());
                     if (ok && read > 0 && bar)
                         bar->ProgressStep(text);
                 } while (read > 0 && !DownloadAbortFlag());

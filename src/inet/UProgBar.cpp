@@ -9,9 +9,13 @@
 
 TProgBar::TProgBar(ProgressProcedure procedure) : procedure_(std::move(procedure)) {}
 
-// Every notification lets the messages that wait through, without sleeping: a transfer notifies
-// once per block, and a pause per block (a whole scheduler tick on Windows) would cap it far below
-// what the line delivers.
+namespace {
+// A transfer steps once per block, thousands of times a second: the messages that wait are let
+// through every few milliseconds, never with a pause (a pause per block, a whole scheduler tick
+// on Windows, would cap the transfer far below what the line delivers).
+constexpr uint32_t kDispatchIntervalMs = 10;
+}  // namespace
+
 void TProgBar::ProgressStart(int64_t position, int64_t maximum)
 {
     DispatchPendingMessages();
@@ -24,12 +28,12 @@ void TProgBar::ProgressStart(int64_t position, int64_t maximum)
 
 void TProgBar::ProgressStep(const std::string& text)
 {
-    DispatchPendingMessages();
+    DispatchPendingMessagesEvery(kDispatchIntervalMs);
     if (OnText)
         OnText(*this, 2, 0, text, 0);
     if (procedure_)
         procedure_(1, 0, 0, 0);
-    DispatchPendingMessages();
+    DispatchPendingMessagesEvery(kDispatchIntervalMs);
 }
 
 void TProgBar::ProgressCaption(const std::string& name)

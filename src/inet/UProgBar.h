@@ -28,6 +28,8 @@ public:
     void ProgressStart(int64_t position, int64_t maximum);
     // One step, with the transfer's progress text.
     void ProgressStep(const std::string& text);
+    // Someone reads the texts: a transfer formats its progress text only then.
+    bool WantsText() const { return static_cast<bool>(OnText); }
     // The name of the item being transferred (only the text handler sees it).
     void ProgressCaption(const std::string& name);
 

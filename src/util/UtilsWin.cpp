@@ -458,6 +458,16 @@ void DispatchPendingMessages()
     }
 }
 
+void DispatchPendingMessagesEvery(uint32_t intervalMs)
+{
+    static ULONGLONG last = 0;
+    const ULONGLONG now = GetTickCount64();  // read from memory the system updates: no call out
+    if (now - last < intervalMs)
+        return;
+    last = now;
+    DispatchPendingMessages();
+}
+
 void PumpMessages(uint32_t milliseconds)
 {
     DispatchPendingMessages();

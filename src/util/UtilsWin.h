@@ -92,5 +92,11 @@ void PumpMessages(uint32_t milliseconds);
 // Dispatches every waiting message of this thread and returns at once, without giving up the
 // rest of the time slice: for loops that do real work between their checks for messages.
 void DispatchPendingMessages();
+// DispatchPendingMessages when at least `intervalMs` have passed since it last ran through here
+// (one clock for every caller). For loops that run thousands of times a second: asking the
+// window system for waiting messages costs about as much as moving a block of data, so asking
+// before every block would halve a transfer, while a check every few milliseconds keeps the
+// window just as responsive.
+void DispatchPendingMessagesEvery(uint32_t intervalMs);
 // Keeps dispatching messages for `duration` ms in steps of `step` ms (0: automatic).
 void WaitPumping(int64_t step, int64_t duration);

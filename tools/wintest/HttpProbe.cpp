@@ -3,14 +3,17 @@
 //       HTTP_DownloadFile_Incremental to the file TARGET, or into memory for "-". Prints
 //       "start=POS,MAX", "caption=NAME", "steps=N", "lasttext=TEXT", "error=TEXT", "bytes=N"
 //       (the content's length in memory, the local file's size on disk, -1 when it is missing),
-//       "content=HEX" (memory, up to 64 KB), "elapsed_ms=N", "peak_private_bytes=N" and
+//       "content=HEX" (memory, up to 64 KB), "block_gap_max_ms=N" (the longest time between two
+//       blocks), "elapsed_ms=N", "peak_private_bytes=N" and
 //       "peak_working_set=N". --window shows the probe's window as the progress window;
 //       --close-after sends the window a close request after MS ms (the first close request
 //       stops a transfer, as the stub window's does); --latency has a second thread send the
-//       window a message every 5 ms during the transfer and prints "latency_max_ms=X
+//       window a message every 5 ms from the start of the body to the end of the transfer and
+//       prints "latency_max_ms=X
 //       latency_median_ms=Y latency_samples=N".
 //   ulvhttp plain URL TARGET   the download benchmark's yardstick: a plain 8 KiB InternetReadFile
-//       loop into a file; prints "error=", "bytes=", "elapsed_ms=" and the memory figures.
+//       loop into a file; prints "error=", "bytes=", "elapsed_ms=", "block_gap_max_ms=" and the
+//       memory figures.
 //   ulvhttp size URL           prints "size=N" (HTTP_GetFileSize)
 //   ulvhttp connected          prints "connected=TRUE|FALSE" and "error=TEXT"
 // Exits with 0 when the operation reported no error, 1 otherwise, 2 for a bad command line.
@@ -144,7 +147,13 @@ int Get(const std::string& url, const std::string& target, bool showWindow, int 
     TProgBar bar([](int, int64_t, int64_t, int64_t) {});
     int steps = 0;
     std::string lastText;
+    int64_t lastStep = 0, maxStepGap = 0;  // the longest time between two blocks
+    LatencyProbe* probe = nullptr;
     bar.OnText = [&](TProgBar&, int kind, int64_t number, const std::string& text, int64_t number2) {
+        // The probe measures the transfer itself: it starts when the body starts to arrive, after
+        // the library was loaded and the connection opened.
+        if (kind == 1 && latency && !probe)
+            probe = new LatencyProbe(window);
         if (kind == 1)
             std::printf("start=%lld,%lld\n", static_cast<long long>(number), static_cast<long long>(number2));
         else if (kind == 5)
@@ -152,13 +161,16 @@ int Get(const std::string& url, const std::string& target, bool showWindow, int 
         else if (kind == 2) {
             ++steps;
             lastText = text;
+            const int64_t now = MillisecondClock();
+            if (lastStep != 0 && now - lastStep > maxStepGap)
+                maxStepGap = now - lastStep;
+            lastStep = now;
         }
     };
     const std::string local = target == "-" ? std::string() : target;
     std::string error;
     std::string content;
     SetDownloadAbortFlag(false);
-    LatencyProbe* probe = latency ? new LatencyProbe(window) : nullptr;
     const int64_t started = MillisecondClock();
     HTTP_DownloadFile_Incremental(showWindow ? window : nullptr, url, local, error, &bar, content);
     const int64_t elapsed = MillisecondClock() - started;
@@ -170,7 +182,8 @@ int Get(const std::string& url, const std::string& target, bool showWindow, int 
             Sleep(1);
         }
     }
-    std::printf("steps=%d\nlasttext=%s\nerror=%s\n", steps, lastText.c_str(), error.c_str());
+    std::printf("steps=%d\nlasttext=%s\nerror=%s\nblock_gap_max_ms=%lld\n", steps, lastText.c_str(), error.c_str(),
+                static_cast<long long>(maxStepGap));
     if (local.empty()) {
         std::printf("bytes=%zu\n", content.size());
         if (content.size() <= 65536)
@@ -197,6 +210,7 @@ int Plain(const std::string& url, const std::string& target)
     const int64_t started = MillisecondClock();
     std::string error;
     unsigned long long total = 0;
+    int64_t maxGap = 0;  // the longest time between two blocks
     const HINTERNET root = ::InternetOpenA("plain", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     const HINTERNET request =
         root ? ::InternetOpenUrlA(root, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0) : nullptr;
@@ -207,10 +221,14 @@ int Plain(const std::string& url, const std::string& target)
     } else {
         static char buffer[8192];
         DWORD read = 0;
+        int64_t last = MillisecondClock();
         while (::InternetReadFile(request, buffer, sizeof buffer, &read) && read > 0) {
             DWORD written = 0;
             WriteFile(file, buffer, read, &written, nullptr);
             total += read;
+            const int64_t now = MillisecondClock();
+            maxGap = now - last > maxGap ? now - last : maxGap;
+            last = now;
         }
     }
     if (file != INVALID_HANDLE_VALUE)
@@ -219,8 +237,8 @@ int Plain(const std::string& url, const std::string& target)
         ::InternetCloseHandle(request);
     if (root)
         ::InternetCloseHandle(root);
-    std::printf("error=%s\nbytes=%llu\nelapsed_ms=%lld\n", error.c_str(), total,
-                static_cast<long long>(MillisecondClock() - started));
+    std::printf("error=%s\nbytes=%llu\nelapsed_ms=%lld\nblock_gap_max_ms=%lld\n", error.c_str(), total,
+                static_cast<long long>(MillisecondClock() - started), static_cast<long long>(maxGap));
     PrintMemory();
     std::fflush(stdout);
     return error.empty() ? 0 : 1;
