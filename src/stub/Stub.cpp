@@ -3,6 +3,7 @@
 #include "stub/Stub.h"
 
 #include "autoupdate/StubAU.h"
+#include "autoupdate/StubGlob.h"
 #include "pack/PackX.h"
 #include "setup/StubSetup.h"
 #include "stub/StubDispatch.h"
@@ -100,6 +101,9 @@ void DoRunStubWin()
             CreateAndRun_X_Exe();
             break;
         case StubRole::TransientAgent:
+            // The settings chosen by command before a restart come along with the new copy.
+            if (!SwitchValue("/TRANSIENTx=").empty())
+                Overrides().Apply(SwitchValue("/TRANSIENTx="));
             LogLine("CheckTestMode");
             CheckTestMode(true);
             LogLine("WinMain");
