@@ -557,3 +557,25 @@ class FaultServer:
     def _connection_closed(self, connection):
         with self._lock:
             self._connections.discard(connection)
+
+
+class TestServers:
+    """What a test module of downloads needs, started once for the module: a trusted authority,
+    nginx with its certificates, and a fault server, all below `folder`."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.authority = self.nginx = self.fault = None
+
+    def start(self):
+        os.makedirs(self.folder, exist_ok=True)
+        self.authority = TrustedAuthority(os.path.join(self.folder, "ca")).install()
+        self.nginx = Nginx(os.path.join(self.folder, "nginx"), authority=self.authority).start()
+        self.fault = FaultServer().start()
+        return self
+
+    def stop(self):
+        for stop in (self.fault and self.fault.stop, self.nginx and self.nginx.stop,
+                     self.authority and self.authority.remove):
+            if stop:
+                stop()

@@ -6,27 +6,24 @@ with its trace line, the connection test and the user agents."""
 import os
 import unittest
 
-from httpserve import FIXED_DATE, FaultServer, Nginx, TrustedAuthority
+from httpserve import FIXED_DATE, TestServers
 from ulvtest import SOURCE, WIN64, WineTestCase, wait_until, windows_path
 
 HTTP = os.path.join(WIN64, "tools", "wintest", "ulvhttp.exe")
 SERVERS = os.path.join(SOURCE, "build", "e2e", "download_servers")
 
-authority = nginx = fault = None
+servers = TestServers(SERVERS)
+nginx = fault = None
 
 
 def setUpModule():
-    global authority, nginx, fault
-    os.makedirs(SERVERS, exist_ok=True)
-    authority = TrustedAuthority(os.path.join(SERVERS, "ca")).install()
-    nginx = Nginx(os.path.join(SERVERS, "nginx"), authority=authority).start()
-    fault = FaultServer().start()
+    global nginx, fault
+    servers.start()
+    nginx, fault = servers.nginx, servers.fault
 
 
 def tearDownModule():
-    for server in (fault, nginx, authority):
-        if server is not None:
-            (server.remove if server is authority else server.stop)()
+    servers.stop()
 
 
 def dos_stamp(http_date):

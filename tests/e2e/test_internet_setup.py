@@ -9,7 +9,7 @@ import subprocess
 import time
 import unittest
 
-from httpserve import FaultServer, Nginx, TrustedAuthority
+from httpserve import TestServers
 from test_launch import BOXDRIVE, LaunchTestCase, read_bytes
 from ulvtest import SOURCE, WINE_RUN, wait_until, wine_temp_dir, windows_path
 
@@ -20,21 +20,18 @@ EXIT_DOWNLOAD_FAILED = 0x205500F5
 EXIT_FOREIGN_SETUP = 0x205500F6
 FLOW_LINE = r" ==== DownloadAndLaunchSetup: (.*)"
 
-authority = nginx = fault = None
+servers = TestServers(SERVERS)
+nginx = fault = None
 
 
 def setUpModule():
-    global authority, nginx, fault
-    os.makedirs(SERVERS, exist_ok=True)
-    authority = TrustedAuthority(os.path.join(SERVERS, "ca")).install()
-    nginx = Nginx(os.path.join(SERVERS, "nginx"), authority=authority).start()
-    fault = FaultServer().start()
+    global nginx, fault
+    servers.start()
+    nginx, fault = servers.nginx, servers.fault
 
 
 def tearDownModule():
-    for server in (fault, nginx, authority):
-        if server is not None:
-            (server.remove if server is authority else server.stop)()
+    servers.stop()
 
 
 def joined(text):
