@@ -1,7 +1,6 @@
 #include "inet/CommUtils.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "util/Utils.h"
 
@@ -13,15 +12,6 @@ constexpr size_t ErrorPageSampleLength = 1000;
 // The rate text is refreshed no more often than this, so that the display does not flicker.
 constexpr uint32_t RateRefreshMs = 500;
 
-// `value` with exactly two decimals; to_chars writes "." whatever locale the process runs in.
-std::string TwoDecimals(double value)
-{
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
-    if (result.ec != std::errc())
-        return "0.00";
-    return std::string(buffer, result.ptr);
-}
 
 }  // namespace
 
@@ -55,7 +45,7 @@ std::string TBytesRate::RateText(int32_t blockBytes, uint32_t tick)
     // A zero oldest tick is a slot not yet filled since the reset.
     if (ticks_.front() != 0 && span != 0 && static_cast<uint32_t>(tick - lastUpdate_) > RateRefreshMs) {
         lastUpdate_ = tick;
-        rateText_ = TwoDecimals(static_cast<double>(amount) / (span / 1000.0) / 1024.0);
+        rateText_ = FixedDecimals(static_cast<double>(amount) / (span / 1000.0) / 1024.0, 2);
     }
     return rateText_;
 }

@@ -1,7 +1,5 @@
 #include "setup/SetupText.h"
 
-#include <charconv>
-
 #include "pack/PackX.h"
 #include "util/Utils.h"
 
@@ -15,12 +13,7 @@ std::string FormatMegabytes(double bytes)
     // "!(bytes > 0)" also catches a NaN from a failed free-space query.
     const double mb = !(bytes > 0) ? 0.0 : bytes / 1048576.0;
     const int decimals = mb > 10 ? 1 : mb >= 1 ? 2 : 3;
-    // to_chars: the decimal point is always ".", whatever locale the process runs in.
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, mb, std::chars_format::fixed, decimals);
-    if (result.ec != std::errc())
-        return "0.000";
-    return std::string(buffer, result.ptr);
+    return FixedDecimals(mb, decimals);
 }
 
 std::string RemoveSwitch(const std::string& text, const std::string& sw)

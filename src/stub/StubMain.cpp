@@ -2,8 +2,20 @@
 // then hand over to the main routine and end with its exit code.
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "stub/Stub.h"
 #include "util/SystemLibrary.h"
+
+// An exception that nobody catches ends the program without the runtime's report: the report
+// goes to a console a windowed program does not have, and its name demangler alone would add
+// about 45 KB to every stub.
+namespace __gnu_cxx {
+void __verbose_terminate_handler()
+{
+    std::abort();
+}
+}  // namespace __gnu_cxx
 
 int main()
 {

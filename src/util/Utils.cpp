@@ -207,12 +207,26 @@ std::string TimeText(const CivilTime& t, char timeSep)
 
 std::string FormatUnits(int64_t bytes, double unit)
 {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(bytes) / unit);
-    return AddThousandsSeparators(buf);
+    return AddThousandsSeparators(FixedDecimals(static_cast<double>(bytes) / unit, 1));
 }
 
 }  // namespace
+
+std::string FixedDecimals(double value, int decimals)
+{
+    // The C library's formatting: the program never changes its locale, so the point is "."
+    // (a "," from a changed locale is put right all the same). The C++ formatter would do the
+    // same but brings a large table into every stub.
+    char buf[400];  // the largest double in fixed notation has 309 digits
+    const int n = std::snprintf(buf, sizeof buf, "%.*f", decimals < 0 ? 0 : decimals > 9 ? 9 : decimals, value);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buf)
+        return "0";
+    std::string text(buf, static_cast<size_t>(n));
+    for (char& c : text)
+        if (c == ',')
+            c = '.';
+    return text;
+}
 
 // --- search and compare ---------------------------------------------------------------------
 

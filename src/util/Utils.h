@@ -43,6 +43,8 @@ std::string ExpandEscapes(const std::string& text);              // "\\n", "\\t"
 std::string AddThousandsSeparators(const std::string& number);
 std::string FormatKB(int64_t bytes);
 std::string FormatMB(int64_t bytes);
+// `value` in fixed notation with `decimals` decimals (0 to 9) and "." as the decimal point.
+std::string FixedDecimals(double value, int decimals);
 int64_t BaseToInt(const std::string& text, int base);            // no validation, wraps
 int64_t HexToInt(const std::string& text);                       // optional "0x"
 std::string HexEncode(const std::string& bytes, bool blanks, bool prefix);

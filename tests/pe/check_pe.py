@@ -33,6 +33,8 @@ def c_string(data, offset):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--machine", required=True, choices=MACHINES)
+    parser.add_argument("--max-bytes", type=int, default=0,
+                        help="size budget: a larger file is a problem (0: no budget)")
     parser.add_argument("exe")
     args = parser.parse_args()
     data = open(args.exe, "rb").read()
@@ -81,7 +83,12 @@ def main():
     if foreign:
         problems.append("imports DLLs that are not system DLLs: %s" % ", ".join(foreign))
 
-    print("%s: machine=%s subsystem=%d imports=%s" % (args.exe, args.machine, subsystem, ", ".join(imports)))
+    # The stub travels with every setup: its size is printed on every run, so that growth is seen.
+    if args.max_bytes and len(data) > args.max_bytes:
+        problems.append("%d bytes, over the budget of %d" % (len(data), args.max_bytes))
+
+    print("%s: machine=%s subsystem=%d size=%d bytes imports=%s"
+          % (args.exe, args.machine, subsystem, len(data), ", ".join(imports)))
     for p in problems:
         print("PROBLEM: " + p)
     sys.exit(1 if problems else 0)
