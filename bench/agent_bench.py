@@ -14,7 +14,10 @@ import re
 import shutil
 import subprocess
 import sys
+import functools
 import time
+
+print = functools.partial(print, flush=True)  # noqa: A001  (progress shows while it runs)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 # A prefix and display of its own: the bench writes the test-mode registry values, which would
@@ -51,7 +54,10 @@ def make_agent(folder, original):
 
 
 def start(agent):
-    wine(agent, "/DELAY=0")
+    # Not through a pipe: the copy inherits the plain agent's output handles, and a pipe would
+    # stay open for as long as the copy runs.
+    subprocess.run([WINE_RUN, agent, "/DELAY=0"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=True)
     for _ in range(100):
         if subprocess.run([WINE_RUN, os.path.join(TOOLS, "ulvwinmsg.exe"), "find", CLASS, "0"],
                           capture_output=True).returncode == 0:
