@@ -12,6 +12,8 @@
 //       registration message 1124 with this helper's window and message, or with a zero window
 //       handle when "zero" is given), collect notifications for MS milliseconds and print each
 //       as "notify CODE VALUE"; "self HWND" names this helper's window
+//   ulvwinmsg listen MS                         the same without registering anywhere: prints
+//       "self HWND MSG" first, for a "/WM_MSG=HWND:MSG" switch, then the notifications
 // Exit code 0 on success, 1 when the window was not found (in time), 2 on bad arguments.
 #include <windows.h>
 
@@ -84,7 +86,7 @@ LRESULT CALLBACK MonitorProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-int Monitor(HWND target, DWORD durationMs, bool zeroWindow)
+HWND CreateMonitorWindow()
 {
     g_notifyMessage = RegisterWindowMessageA("UlvTestMonitorMessage");
     WNDCLASSA wc{};
@@ -92,10 +94,11 @@ int Monitor(HWND target, DWORD durationMs, bool zeroWindow)
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "UlvTestMonitor";
     RegisterClassA(&wc);
-    const HWND self = CreateWindowExA(0, "UlvTestMonitor", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                      wc.hInstance, nullptr);
-    std::printf("self %lld\n", static_cast<long long>(reinterpret_cast<INT_PTR>(self)));
-    PostMessageA(target, WM_USER + 100, zeroWindow ? 0 : reinterpret_cast<WPARAM>(self), g_notifyMessage);
+    return CreateWindowExA(0, "UlvTestMonitor", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+}
+
+void CollectNotifications(HWND self, DWORD durationMs)
+{
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < durationMs) {
         MSG msg;
@@ -104,6 +107,24 @@ int Monitor(HWND target, DWORD durationMs, bool zeroWindow)
         Sleep(10);
     }
     DestroyWindow(self);
+}
+
+int Monitor(HWND target, DWORD durationMs, bool zeroWindow)
+{
+    const HWND self = CreateMonitorWindow();
+    std::printf("self %lld\n", static_cast<long long>(reinterpret_cast<INT_PTR>(self)));
+    PostMessageA(target, WM_USER + 100, zeroWindow ? 0 : reinterpret_cast<WPARAM>(self), g_notifyMessage);
+    CollectNotifications(self, durationMs);
+    return 0;
+}
+
+// A monitor that registers nowhere itself: its window and message go on a command line.
+int Listen(DWORD durationMs)
+{
+    const HWND self = CreateMonitorWindow();
+    std::printf("self %lld %u\n", static_cast<long long>(reinterpret_cast<INT_PTR>(self)), g_notifyMessage);
+    std::fflush(stdout);
+    CollectNotifications(self, durationMs);
     return 0;
 }
 
@@ -120,6 +141,8 @@ int main(int argc, char** argv)
     if (argc < 3)
         return Usage();
     const std::string verb = argv[1];
+    if (verb == "listen")
+        return Listen(static_cast<DWORD>(Number(argv[2])));
     const char* className = argv[2];
     if (verb == "find" || verb == "gone") {
         const DWORD timeout = argc > 3 ? static_cast<DWORD>(Number(argv[3])) : 0;
