@@ -7,13 +7,19 @@
 
 int64_t LocalSecondsFromDateTime(double dateTime)
 {
-    return std::llround(dateTime * 86400.0);
+    // A clock value that is no number, or one beyond what 64-bit seconds hold, has no llround
+    // result to rely on; such a stamp is as good as none.
+    const double seconds = dateTime * 86400.0;
+    if (!std::isfinite(seconds) || seconds >= 9.2e18 || seconds <= -9.2e18)
+        return 0;
+    return std::llround(seconds);
 }
 
 std::string MirrorText(int64_t localSeconds)
 {
-    // From whole seconds: a stamp is an integer count, and the date-time form of it must not
-    // round a second up into a "60".
+    // DateTimeStamp rounds the date-time to whole milliseconds before it splits off the seconds;
+    // a whole second count divided by 86400 comes back within far less than a millisecond over
+    // the whole calendar it covers, so the mirror shows exactly the stored second.
     return DateTimeStamp(static_cast<double>(localSeconds) / 86400.0);
 }
 
@@ -49,10 +55,8 @@ std::string SettingOverrides::List() const
 
 void SettingOverrides::Apply(const std::string& list)
 {
-    for (size_t k = 0; k < SlotCount; ++k) {
-        int64_t value = 0;
-        // Whatever number an item holds, its low byte is the slot's; what is no number leaves it.
-        if (TryParseInt64(SUB::Item(list, static_cast<int32_t>(k), ""), value))
-            slots_[k] = static_cast<uint8_t>(static_cast<uint64_t>(value) & 0xFF);
-    }
+    // ItemInt hands back the default for a missing, empty, non-numeric or beyond-32-bit item, so
+    // only a usable number changes its slot; of that number only the low byte fits.
+    for (size_t k = 0; k < SlotCount; ++k)
+        slots_[k] = static_cast<uint8_t>(SUB::ItemInt(list, static_cast<int32_t>(k), slots_[k]) & 0xFF);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 
 #include "autoupdate/StubAURules.h"
 #include "autoupdate/StubGlobRules.h"
@@ -20,6 +21,8 @@ TEST(StubGlobRules, StampsAndMirrors)
     EXPECT_EQ(MirrorText(Jan2000), "01-JAN-2000 00:00:00");
     EXPECT_EQ(MirrorText(Jan2000 + 13 * 3600 + 45 * 60 + 59), "01-JAN-2000 13:45:59");
     EXPECT_EQ(MirrorText(Jan2000 - 1), "31-DEC-1999 23:59:59");
+    EXPECT_EQ(LocalSecondsFromDateTime(std::nan("")), 0);  // a broken clock is no moment
+    EXPECT_EQ(LocalSecondsFromDateTime(1e300), 0);
 }
 
 TEST(StubGlobRules, ValuesAsTheFilesHoldThem)
@@ -62,6 +65,8 @@ TEST(StubGlobRules, OverrideSlotsAndTheirList)
     applied.Apply("|1|0|x|");
     EXPECT_EQ(applied.List(), "|1|0|7|255|255|255|255|255|");
     applied.Apply("|300|");  // the low byte of a larger number
+    EXPECT_EQ(applied.Slot(0), 44);
+    applied.Apply("|4294967297|");  // no 32-bit number: the slot stays
     EXPECT_EQ(applied.Slot(0), 44);
     applied.Apply("");
     EXPECT_EQ(applied.List(), "|44|0|7|255|255|255|255|255|");
