@@ -13,7 +13,7 @@ packages=(
   libz-mingw-w64-dev zlib1g-dev
   wine64 wine
   xvfb xauth x11-utils imagemagick
-  nginx openssl ca-certificates curl
+  nginx openssl ca-certificates curl locales
 )
 
 missing=()

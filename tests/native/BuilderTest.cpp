@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/CodePage.h"
 #include "builder/ContainerBuilder.h"
 #include "pack/PackToken.h"
 #include "pack/PackX.h"
@@ -490,6 +491,100 @@ TEST(Builder, MalformedLanguageFilesAreRefusedWithTheirLine)
     }
     TempDir dir;
     EXPECT_THROW(LoadLanguageFile(dir / "missing.ini"), BuildError);
+}
+
+// --- target code pages ----------------------------------------------------------------------
+
+TEST(Builder, UtfEightNamesAndLanguagesGoInAsTheirTargetCodePages)
+{
+    TempDir dir;
+    WriteFile(dir.path() / HostPath("in/café.txt"), "c");
+    WriteFile(dir.path() / HostPath("in/Docs/Übersicht.pdf"), "u");
+    WriteFile(dir / "lang.ini",
+              "[German]\n"
+              "s1=Dateien werden entpackt, bitte warten…\n"
+              "[Russian]\n"
+              "Charset=204\n"
+              "s1=Распаковка файлов...\n"
+              "[Hebrew]\n"
+              "Charset = 177\n"
+              "s1=\"חילוץ קבצים \"\n");
+    ContainerPlan plan;
+    plan.stubBytes = MakeStub();
+    plan.dates = false;
+    plan.files = EncodePayloadNames(CollectFolder(dir / "in"), 1252);
+    plan.languages = EncodeLanguages(LoadLanguageFile(dir / "lang.ini"), "lang.ini");
+    const Parsed p = Parse(BuildContainer(plan), 2);
+
+    ASSERT_EQ(p.records.size(), 2u);
+    EXPECT_EQ(p.records[0].body, Body("|Docs\\\xDC" "bersicht.pdf|0|", "u"));
+    EXPECT_EQ(p.records[1].body, Body("|caf\xE9.txt|0|", "c"));
+    const std::string& table = p.headers[0];
+    ASSERT_EQ(SUB::Count(table), 3);
+    EXPECT_EQ(SUB::Value(SUB::Item(table, 0, ""), "s1", "?", "!"), "Dateien werden entpackt, bitte warten\x85");
+    EXPECT_EQ(SUB::Value(SUB::Item(table, 1, ""), "s1", "?", "!"),
+              "\xD0\xE0\xF1\xEF\xE0\xEA\xEE\xE2\xEA\xE0 \xF4\xE0\xE9\xEB\xEE\xE2...");
+    EXPECT_EQ(SUB::Value(SUB::Item(table, 2, ""), "s1", "?", "!"), "\xE7\xE9\xEC\xE5\xF5 \xF7\xE1\xF6\xE9\xED ");
+
+    // Pure ASCII input gives the very bytes it gave before there were code pages.
+    Fixture f;
+    ContainerPlan converted = f.plan;
+    converted.files = EncodePayloadNames(f.plan.files, 932);
+    converted.languages = EncodeLanguages({{"English", {{"s0", "My Setup"}, {"Charset", "128"}}}}, "lang.ini");
+    f.plan.languages = {{"English", {{"s0", "My Setup"}, {"Charset", "128"}}}};
+    EXPECT_EQ(BuildContainer(converted), BuildContainer(f.plan));
+}
+
+TEST(Builder, LanguageTextsTheirCharsetCannotHoldAreRefusedNamingFileSectionAndKey)
+{
+    struct Case {
+        std::vector<LanguageEntry> languages;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{{"Russian", {{"s1", "Распаковка"}}}},
+         "language file 'lang.ini' [Russian] key 's1' (Charset=0): the character 'Р' (U+0420) cannot be written in "
+         "code page 1252"},
+        {{{"German", {{"Charset", "204"}, {"s1", "Größe"}}}},
+         "[German] key 's1' (Charset=204): the character 'ö' (U+00F6) cannot be written in code page 1251"},
+        {{{"Symbols", {{"Charset", "2"}, {"s0", "Ünïcode"}}}},
+         "[Symbols] key 's0': Charset=2 names no code page the builder knows, so only ASCII text can be written"},
+        {{{"Greek", {{"Charset", "161"}, {"Error", "Sf\xE1lma"}}}},
+         "[Greek] key 'Error' (Charset=161): the byte 0xE1 at offset 2 is not UTF-8 text"},
+        {{{"Japanese", {{"Charset", "128"}, {"BtnText", "|OK|a－b|"}}}},
+         "[Japanese] key 'BtnText' (Charset=128): the character '－' (U+FF0D) is written in code page 932 as 0x81 0x7C"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        try {
+            EncodeLanguages(c.languages, "lang.ini");
+            ADD_FAILURE() << "accepted";
+        } catch (const BuildError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+    }
+    // The same characters elsewhere in 932, or ASCII in a set without a code page, are fine.
+    EXPECT_NO_THROW(EncodeLanguages({{"Japanese", {{"Charset", "128"}, {"s0", "a－b"}}},
+                                     {"Symbols", {{"Charset", "2"}, {"s0", "plain"}}}},
+                                    "lang.ini"));
+}
+
+TEST(Builder, PayloadNamesTheCodePageCannotHoldAreRefusedNamingTheFile)
+{
+    TempDir dir;
+    WriteFile(dir.path() / HostPath("in/日本.txt"), "j");
+    try {
+        EncodePayloadNames(CollectFolder(dir / "in"), 1252);
+        ADD_FAILURE() << "accepted";
+    } catch (const BuildError& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find("payload file name '日本.txt'"), std::string::npos) << message;
+        EXPECT_NE(message.find("日本.txt')"), std::string::npos) << message;  // and its path
+        EXPECT_NE(message.find("'日' (U+65E5) cannot be written in code page 1252"), std::string::npos) << message;
+    }
+    EXPECT_EQ(EncodePayloadNames(CollectFolder(dir / "in"), 932)[0].name, "\x93\xFA\x96\x7B.txt");
+    // The stub would cut "表.txt" into a folder "\x95" and a file ".txt".
+    EXPECT_THROW(EncodePayloadNames({{dir / "x", "表.txt"}}, 932), BuildError);
 }
 
 // --- records ----------------------------------------------------------------------------------

@@ -13,7 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "builder/CodePage.h"
 #include "builder/ContainerBuilder.h"
+#include "util/Utils.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <shellapi.h>
+#endif
 
 namespace {
 
@@ -70,6 +78,10 @@ Disk files:
 Header strings:
   --languages FILE        language texts, see "Language file" below; without it the
                           container holds no translation and the stub uses its built-in texts
+  --languages-encoding E  how the language file is written: utf-8 (the default; each
+                          language is converted to the code page of its Charset) or native
+                          (already in the 8-bit code pages of the target systems; its bytes
+                          are copied as they are)
   --update-url URL        address from which the auto-update agent fetches its files
   --info-file NAME        name of the information file on that server
   --agent-exe NAME        file name of the auto-update agent executable
@@ -104,6 +116,25 @@ Web installers:
     ulvbuild --stub STUB.exe --out WEBSETUP.exe --internet-setup --download-url URL
              --download-setup SETUP.exe [--confirm-download] [--always-download]
              [--install-agent --agent-exe NAME]
+
+Code pages:
+  --codepage N            the Windows code page of the payload names, the main file's
+                          arguments and the update and download lists (default 1252); one of
+                          874, 932, 936, 949, 950, 1250-1258
+  The stub reads every name and text as 8-bit text of the code page of the system it runs
+  on. The builder takes file names, option values and (unless --languages-encoding native)
+  the language file as UTF-8 and writes them in the target code page: the names and lists
+  in --codepage, each language's texts in the code page of its Charset key:
+    0, 1 -> 1252   238 -> 1250   204 -> 1251   161 -> 1253   162 -> 1254   177 -> 1255
+    178 -> 1256    186 -> 1257   163 -> 1258   222 -> 874    128 -> 932    134 -> 936
+    129 -> 949     136 -> 950    (no Charset, or one that is not a number: 0)
+  A language whose Charset is none of these may hold ASCII text only. A character that the
+  code page cannot hold exactly (no look-alike is put in its place), a text that is not
+  UTF-8, a C1 control character (U+0080-U+009F), or a double-byte character whose second
+  byte is "\" in a name or "|" in a name, list item or BtnText (the stub would cut the
+  text there) is refused with exit code 1, naming the file or key and the code page; no
+  output is written. Pure ASCII input is written unchanged. A setup for a Japanese system:
+    ulvbuild --stub STUB.exe --out SETUP.exe --files DIR --codepage 932
 
 Trailer:
   --show-temp-drive-info  flag bit 0: always tell the user which temporary drive is used
@@ -141,8 +172,10 @@ COM0-9, LPT0-9, with or without extension), control characters or any of <>:"|?*
 Two names that differ only in letter case are refused as well.
 
 Language file:
-  An INI-like text in the target system's 8-bit code page; its bytes are copied as they
-  are (a UTF-8 byte order mark at the start is dropped). Each section is one language,
+  An INI-like text in UTF-8, each section's texts converted to the code page of its
+  Charset (see "Code pages"); with --languages-encoding native, a text already in the
+  target systems' 8-bit code pages whose bytes are copied as they are. A UTF-8 byte order
+  mark at the start is dropped either way. Each section is one language,
   named as the stub knows it (English, German, French, ...); each line in it is key=value.
   Blanks around keys and values are removed; a value in double quotes keeps its blanks.
   Empty lines and lines starting with ";" or "#" are ignored. Keys read by the stub:
@@ -154,6 +187,9 @@ Language file:
     [German]
     s0=Installation von My Product
     FontName=Tahoma
+    [Russian]
+    Charset=204
+    s1=Распаковка файлов...
 
 Exit codes: 0 built; 1 an input was refused or a file could not be read or written;
 2 the command line is malformed (unknown option, missing or bad value).
@@ -223,7 +259,7 @@ uint64_t ParseByteCount(const std::string& option, const std::string& text)
 
 struct Options {
     std::optional<std::string> stub, out, languages, mainArgs, level, chunkSize, diskSize, checksum,
-        headerCountByte, trailingBytes, informPage;
+        headerCountByte, trailingBytes, informPage, codePage, languagesEncoding;
     bool scrambledPage = false;
     std::optional<std::string> mainFile;
     std::vector<std::string> folders;
@@ -251,6 +287,8 @@ Options ParseArguments(const std::vector<std::string>& args)
         {"--chunk-size", [&](const std::string& v) { o.chunkSize = v; }},
         {"--disk-size", [&](const std::string& v) { o.diskSize = v; }},
         {"--languages", [&](const std::string& v) { o.languages = v; }},
+        {"--languages-encoding", [&](const std::string& v) { o.languagesEncoding = v; }},
+        {"--codepage", [&](const std::string& v) { o.codePage = v; }},
         {"--update-url", [&](const std::string& v) { plan.update.url = v; }},
         {"--info-file", [&](const std::string& v) { plan.update.infoFile = v; }},
         {"--agent-exe", [&](const std::string& v) { plan.update.agentExe = v; }},
@@ -259,7 +297,7 @@ Options ParseArguments(const std::vector<std::string>& args)
         {"--download-file", [&](const std::string& v) { o.download.fileName = v; o.downloadUsed = true; }},
         {"--download-token", [&](const std::string& v) { o.download.token = v; o.downloadUsed = true; }},
         {"--download-size", [&](const std::string& v) { o.download.size = v; o.downloadUsed = true; }},
-        {"--download-setup", [&](const std::string& v) { o.download.setup = fs::path(v); o.downloadUsed = true; }},
+        {"--download-setup", [&](const std::string& v) { o.download.setup = builder::HostPath(v); o.downloadUsed = true; }},
         {"--checksum", [&](const std::string& v) { o.checksum = v; }},
         {"--inform-page", [&](const std::string& v) { o.informPage = v; }},
         {"--header-count-byte", [&](const std::string& v) { o.headerCountByte = v; }},
@@ -320,7 +358,61 @@ Options ParseArguments(const std::vector<std::string>& args)
     return o;
 }
 
-// Turns the parsed options into the container description; input files are read here.
+unsigned TargetCodePage(const Options& o)
+{
+    if (!o.codePage)
+        return builder::kDefaultCodePage;
+    const auto codePage = static_cast<unsigned>(ParseNumber("--codepage", *o.codePage, 65535));
+    if (!builder::IsSupportedCodePage(codePage)) {
+        std::string known;
+        for (const unsigned page : builder::SupportedCodePages())
+            known += (known.empty() ? "" : ", ") + std::to_string(page);
+        throw UsageError("--codepage must be one of " + known + ", not " + Quoted(*o.codePage));
+    }
+    return codePage;
+}
+
+builder::LanguageEncoding LanguagesEncoding(const Options& o)
+{
+    if (!o.languagesEncoding || SameText(*o.languagesEncoding, "utf-8") || SameText(*o.languagesEncoding, "utf8"))
+        return builder::LanguageEncoding::Utf8;
+    if (SameText(*o.languagesEncoding, "native"))
+        return builder::LanguageEncoding::Native;
+    throw UsageError("--languages-encoding must be utf-8 or native, not " + Quoted(*o.languagesEncoding));
+}
+
+// Converts the option texts that go into the container from UTF-8 to the target code page. The
+// "|"-delimited lists and the descriptor's main-file item must not get a "|" from a double-byte
+// character either; the main file's name is compared with the converted payload names.
+void EncodeOptionTexts(Options& o, unsigned codePage)
+{
+    const auto encode = [codePage](std::string& text, const std::string& option, std::string_view reserved) {
+        text = builder::ToCodePage(text, codePage, option, reserved);
+    };
+    auto& update = o.plan.update;
+    encode(update.url, "--update-url", "|");
+    encode(update.infoFile, "--info-file", "|");
+    encode(update.agentExe, "--agent-exe", "|");
+    encode(update.token, "--update-token", "|");
+    if (o.mainFile)
+        encode(*o.mainFile, "--main", "\\|");
+    if (o.mainArgs)
+        encode(*o.mainArgs, "--main-args", "|");
+    if (o.downloadUrl)
+        encode(*o.downloadUrl, "--download-url", "|");
+    if (o.download.fileName)
+        encode(*o.download.fileName, "--download-file", "|");
+    if (o.download.token)
+        encode(*o.download.token, "--download-token", "|");
+    // The web installer's setup file: its name is a host name and goes in converted; its token
+    // is read from its container, where it is in that build's code page already.
+    if (o.download.setup && !o.download.fileName)
+        o.download.fileName = builder::ToCodePage(builder::HostText(o.download.setup->filename()), codePage,
+                                                  "--download-setup file name", "|");
+}
+
+// Turns the parsed options into the container description; input files are read here, and
+// every name and text is converted to the target code pages before anything is written.
 builder::ContainerPlan MakePlan(Options& o)
 {
     auto& plan = o.plan;
@@ -355,15 +447,18 @@ builder::ContainerPlan MakePlan(Options& o)
         plan.headerCountByte = static_cast<uint8_t>(ParseNumber("--header-count-byte", *o.headerCountByte, 255));
     if (o.trailingBytes)
         plan.trailingBytes = ParseByteCount("--trailing-bytes", *o.trailingBytes);
+    const unsigned codePage = TargetCodePage(o);
+    const builder::LanguageEncoding languagesEncoding = LanguagesEncoding(o);
     std::vector<std::pair<fs::path, std::string>> singles;
     for (const auto& value : o.singleFiles) {
         const size_t eq = value.find('=');
         if (eq == std::string::npos || eq == 0 || eq + 1 == value.size())
             throw UsageError("--file needs SRC=NAME, not " + Quoted(value));
-        singles.emplace_back(fs::path(value.substr(0, eq)), value.substr(eq + 1));
+        singles.emplace_back(builder::HostPath(value.substr(0, eq)), value.substr(eq + 1));
     }
 
-    plan.stubPath = *o.stub;
+    EncodeOptionTexts(o, codePage);
+    plan.stubPath = builder::HostPath(*o.stub);
     if (o.mainFile)
         plan.mainFile = *o.mainFile;
     if (o.mainArgs)
@@ -372,18 +467,24 @@ builder::ContainerPlan MakePlan(Options& o)
         o.download.url = *o.downloadUrl;
         plan.download = builder::ResolveDownload(o.download);
     }
-    if (o.languages)
-        plan.languages = builder::LoadLanguageFile(*o.languages);
+    if (o.languages) {
+        const fs::path file = builder::HostPath(*o.languages);
+        plan.languages = builder::LoadLanguageFile(file);
+        if (languagesEncoding == builder::LanguageEncoding::Utf8)
+            plan.languages = builder::EncodeLanguages(plan.languages, *o.languages);
+    }
+    std::vector<builder::PayloadFile> files;
     for (const auto& folder : o.folders) {
-        auto files = builder::CollectFolder(folder);
-        plan.files.insert(plan.files.end(), files.begin(), files.end());
+        const auto found = builder::CollectFolder(builder::HostPath(folder));
+        files.insert(files.end(), found.begin(), found.end());
     }
     for (const auto& [source, name] : singles) {
         std::error_code ec;
         if (!fs::is_regular_file(source, ec))
-            throw BuildError("--file source not found: " + Quoted(source.string()));
-        plan.files.push_back({source, builder::NormaliseName(name)});
+            throw BuildError("--file source not found: " + Quoted(builder::HostText(source)));
+        files.push_back({source, builder::NormaliseName(name)});
     }
+    plan.files = builder::EncodePayloadNames(files, codePage);
     return plan;
 }
 
@@ -398,21 +499,22 @@ int Run(const std::vector<std::string>& args)
         if (options.informPage) {
             if (!options.out)
                 throw UsageError("--out is required (see --help)");
-            const std::string body = builder::ReadWholeFile(*options.informPage, "inform page");
-            const std::string page =
-                builder::BuildInformPage(body, options.plan.update.token, options.scrambledPage);
-            builder::WriteWholeFile(*options.out, page);
+            const std::string body = builder::ReadWholeFile(builder::HostPath(*options.informPage), "inform page");
+            const std::string token = builder::ToCodePage(options.plan.update.token, TargetCodePage(options),
+                                                          "--update-token", "|");
+            const std::string page = builder::BuildInformPage(body, token, options.scrambledPage);
+            builder::WriteWholeFile(builder::HostPath(*options.out), page);
             std::cout << "ulvbuild: wrote inform page " << *options.out << " (" << page.size() << " bytes)\n";
             return kExitOk;
         }
         const builder::ContainerPlan plan = MakePlan(options);
-        const builder::BuildSummary summary = builder::WriteContainerFile(plan, *options.out);
+        const builder::BuildSummary summary = builder::WriteContainerFile(plan, builder::HostPath(*options.out));
         std::cout << "ulvbuild: wrote " << *options.out << " (" << summary.outputSize << " bytes, "
                   << plan.files.size() << " files in " << summary.fileRecords << " records";
         if (plan.diskSize > 0) {
             std::cout << ", " << summary.disks << " disk files:";
-            for (const auto& file : builder::OutputFiles(plan, *options.out, summary.disks))
-                std::cout << ' ' << file.filename().string();
+            for (const auto& file : builder::OutputFiles(plan, builder::HostPath(*options.out), summary.disks))
+                std::cout << ' ' << builder::HostText(file.filename());
         }
         std::cout << ")\n";
         return kExitOk;
@@ -430,7 +532,36 @@ int Run(const std::vector<std::string>& args)
 
 }  // namespace
 
+#ifdef _WIN32
+// The narrow arguments of a Windows process are in its ANSI code page, which may lack the very
+// characters a name holds; the builder takes the wide ones and carries them as UTF-8, as on Linux.
+int main()
+{
+    int argc = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (wide == nullptr) {
+        std::cerr << "ulvbuild: cannot read the command line\n";
+        return kExitFailure;
+    }
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const int length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        if (length <= 0) {
+            LocalFree(wide);
+            std::cerr << "ulvbuild: argument " << i << " is not valid Unicode text\n";
+            return kExitUsage;
+        }
+        std::string arg(static_cast<size_t>(length), '\0');
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide[i], -1, arg.data(), length, nullptr, nullptr);
+        arg.pop_back();  // the terminating NUL
+        args.push_back(arg);
+    }
+    LocalFree(wide);
+    return Run(args);
+}
+#else
 int main(int argc, char** argv)
 {
     return Run(std::vector<std::string>(argv + 1, argv + argc));
 }
+#endif

@@ -1,5 +1,7 @@
 #include "builder/ContainerBuilder.h"
 
+#include "builder/CodePage.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -53,7 +55,7 @@ std::string Quoted(const std::string& text)
 
 std::string PathText(const fs::path& path)
 {
-    return Quoted(path.string());
+    return Quoted(HostText(path));
 }
 
 }  // namespace
@@ -121,7 +123,7 @@ std::vector<PayloadFile> CollectFolder(const fs::path& folder)
         for (const auto& part : it->path().lexically_relative(folder)) {
             if (!name.empty())
                 name += '\\';
-            name += part.string();
+            name += HostText(part);
         }
         files.push_back({it->path(), name});
     }
@@ -130,6 +132,56 @@ std::vector<PayloadFile> CollectFolder(const fs::path& folder)
     std::sort(files.begin(), files.end(),
               [](const PayloadFile& a, const PayloadFile& b) { return a.name < b.name; });
     return files;
+}
+
+// --- the target code page ------------------------------------------------------------------
+
+std::vector<PayloadFile> EncodePayloadNames(const std::vector<PayloadFile>& files, unsigned codePage)
+{
+    std::vector<PayloadFile> encoded;
+    encoded.reserve(files.size());
+    for (const auto& file : files) {
+        // The stub cuts a name into folders at every backslash byte and a descriptor at every "|".
+        encoded.push_back({file.source, ToCodePage(file.name, codePage,
+                                                   "payload file name " + Quoted(file.name) + " (" +
+                                                       PathText(file.source) + ")",
+                                                   "\\|")});
+    }
+    return encoded;
+}
+
+std::vector<LanguageEntry> EncodeLanguages(const std::vector<LanguageEntry>& languages,
+                                           const std::string& origin)
+{
+    std::vector<LanguageEntry> encoded;
+    for (const auto& language : languages) {
+        std::string charset = "0";
+        for (const auto& [key, value] : language.items)
+            if (SameText(key, "Charset"))
+                charset = value;
+        const unsigned codePage = CodePageOfCharsetText(charset);
+        const std::string where = "language file " + Quoted(origin) + " [" + language.name + "]";
+        const auto convert = [&](const std::string& text, const std::string& what, std::string_view reserved) {
+            if (codePage != 0)
+                return ToCodePage(text, codePage, what + " (Charset=" + charset + ")", reserved);
+            size_t bad = 0;
+            if (!IsUtf8(text, &bad))
+                throw BuildError(what + ": the text is not UTF-8 from offset " + std::to_string(bad));
+            if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+                throw BuildError(what + ": Charset=" + charset +
+                                 " names no code page the builder knows, so only ASCII text can be written");
+            return text;
+        };
+        LanguageEntry entry{convert(language.name, where, {}), {}};
+        for (const auto& [key, value] : language.items) {
+            // The button captions are themselves a "|" list.
+            const std::string_view reserved = SameText(key, "BtnText") ? "|" : "";
+            entry.items.emplace_back(convert(key, where + " key " + Quoted(key), {}),
+                                     convert(value, where + " key " + Quoted(key), reserved));
+        }
+        encoded.push_back(std::move(entry));
+    }
+    return encoded;
 }
 
 // --- header strings -------------------------------------------------------------------------
@@ -245,7 +297,7 @@ void CheckListItem(const std::string& text, const std::string& option)
 
 std::vector<LanguageEntry> LoadLanguageFile(const fs::path& file)
 {
-    return ParseLanguageText(ReadWholeFile(file, "language file"), file.string());
+    return ParseLanguageText(ReadWholeFile(file, "language file"), HostText(file));
 }
 
 std::string BuildLanguageTable(const std::vector<LanguageEntry>& languages)

@@ -156,6 +156,24 @@ std::string NormaliseName(std::string name);
 // Every regular file below `folder`, named by its relative path, sorted by that name.
 std::vector<PayloadFile> CollectFolder(const std::filesystem::path& folder);
 
+// --- the target code page ------------------------------------------------------------------
+// The stub reads names and texts in the code page of the system it runs on; the builder gets them
+// from the host as UTF-8 and writes them in the setup's target code page (see CodePage.h).
+
+// How the language file is written: UTF-8 (each entry is converted to the code page of its
+// "Charset"), or already in the target systems' 8-bit code pages (copied byte for byte).
+enum class LanguageEncoding { Utf8, Native };
+
+// The files with their names converted from UTF-8 to `codePage`. A name that code page cannot
+// hold, or one whose double-byte character ends in the byte of "\" or "|", is refused, naming the
+// file.
+std::vector<PayloadFile> EncodePayloadNames(const std::vector<PayloadFile>& files, unsigned codePage);
+// The entries with every text converted from UTF-8 to the code page of the entry's "Charset"
+// (CodePageOfCharsetText). An entry whose Charset has no known code page keeps pure ASCII texts
+// and refuses others. Refusals name `origin` (the language file), the language and the key.
+std::vector<LanguageEntry> EncodeLanguages(const std::vector<LanguageEntry>& languages,
+                                           const std::string& origin);
+
 // --- header strings -------------------------------------------------------------------------
 // Parses the language file format (see ulvbuild --help); `origin` names the text in messages.
 std::vector<LanguageEntry> ParseLanguageText(const std::string& text, const std::string& origin);
