@@ -3,6 +3,8 @@
 #include "autoupdate/StubAU.h"
 
 #include "autoupdate/StubAURules.h"
+#include "autoupdate/StubInformDlg.h"
+#include "autoupdate/StubUpdate.h"
 #include "autoupdate/StubGlob.h"
 #include "inet/CommUtils.h"
 #include "inet/InetHTTP.h"
@@ -351,20 +353,6 @@ bool DownloadFileAU(const std::string& address, const std::string& file, uint8_t
         ShowAttention(0, message, MsgBoxTitle("Attention"), MsgBoxButtons(), MsgBoxCharSet());
     }
     return success;
-}
-
-bool PerformAutoUpdate()
-{
-    LogLine("PerformAutoUpdate() - START");
-    LogLine("PerformAutoUpdate() - the update step is not part of this build: nothing installed");
-    return false;
-}
-
-bool PerformAutoInform()
-{
-    LogLine("PerformAutoInform() - START");
-    LogLine("PerformAutoInform() - the inform step is not part of this build: nothing shown");
-    return false;
 }
 
 void ReStartAutoUpdateExe()

@@ -34,10 +34,6 @@ bool JustDownloadInfoFile();
 // True on success; `error` holds the download's error text.
 bool DownloadFileAU(const std::string& address, const std::string& file, uint8_t kind, std::string& error);
 
-// The update and inform steps. They arrive with the update step's own unit; until then they
-// write a log line and report that nothing was done.
-bool PerformAutoUpdate();
-bool PerformAutoInform();
 // Starts the plain agent so that it makes a fresh transient copy (with this one's override
 // list), then ends this copy; nothing while a positive countdown runs.
 void ReStartAutoUpdateExe();

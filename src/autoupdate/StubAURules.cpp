@@ -112,3 +112,71 @@ std::string DownloadFailureText(bool aborted, const std::string& source, const s
     const bool pathSource = (source.size() >= 2 && source[1] == ':') || source.rfind("\\\\", 0) == 0;
     return (pathSource ? s4 : s5) + "<P><P>" + source;
 }
+
+std::string DownloadNoticeText(const UpdateTexts& t, bool confirmInstall, bool downloadForce,
+                               const std::string& programName)
+{
+    std::string second = confirmInstall ? t.s13 : t.s12;
+    if (downloadForce)
+        second = confirmInstall ? t.s19 : t.s18;
+    return ReplaceText(t.s11 + second, "PROG_NAME", programName);
+}
+
+std::string InstallNoticeText(const UpdateTexts& t, bool installForce, const std::string& programName)
+{
+    return ReplaceText(installForce ? t.s20 : t.s14, "PROG_NAME", programName);
+}
+
+std::string ShutDownNoticeText(const UpdateTexts& t, const std::string& program)
+{
+    const size_t cut = program.find_last_of("\\/:");
+    return ReplaceText(t.s15, "PROG_NAME", cut == std::string::npos ? program : program.substr(cut + 1));
+}
+
+FinishNotice FinishNoticeOf(const UpdateTexts& t, bool setupCompleted, bool informFinish, bool requestedCheck,
+                            bool restart, const std::string& programName)
+{
+    FinishNotice notice;
+    if (!setupCompleted || !(informFinish || requestedCheck))
+        return notice;
+    notice.show = true;
+    notice.question = restart;
+    // "s17" is shown as written: only the first part names the product.
+    const std::string first = ReplaceText(t.s16, "PROG_NAME", programName);
+    notice.text = restart ? first + t.s17 : first;
+    return notice;
+}
+
+std::string QuotedProgram(const std::string& program)
+{
+    if (program.find(' ') == std::string::npos || (program.size() >= 2 && program.front() == '"'))
+        return program;
+    return "\"" + program + "\"";
+}
+
+std::string InformTextFace(const std::string& fontName)
+{
+    return fontName.empty() || fontName == "Tahoma" ? "Verdana" : fontName;
+}
+
+InformLayout InformLayoutOf(int width, int height, bool withAddress)
+{
+    InformLayout layout;
+    layout.textLeft = 3;
+    layout.textWidth = width - 3;
+    layout.textHeight = withAddress ? height - 43 : height;
+    if (withAddress) {
+        layout.buttonLeft = (width - 160) / 2;
+        layout.buttonTop = height - 33;
+        layout.buttonWidth = 160;
+        layout.buttonHeight = 25;
+        layout.lineY = height - 43;
+        layout.bandTop = height - 42;
+    }
+    return layout;
+}
+
+WindowPlace CentredPlace(int screenWidth, int screenHeight, int width, int height)
+{
+    return {(screenWidth - width) / 2, (screenHeight - height) / 2};
+}

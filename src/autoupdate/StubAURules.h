@@ -65,3 +65,47 @@ std::string NothingFoundText(const std::string& s21, bool developerMode, int32_t
 // "<P><P>" + source for a local or network path; "s5" + "<P><P>" + source for an address.
 std::string DownloadFailureText(bool aborted, const std::string& source, const std::string& s3,
                                 const std::string& s4, const std::string& s5);
+
+// --- the update step -----------------------------------------------------------------------------
+// The texts "s11" to "s20" of the .original section "AutoUpdate".
+struct UpdateTexts {
+    std::string s11, s12, s13, s14, s15, s16, s17, s18, s19, s20;
+};
+// Before the download: "s11" + "s12", or "s13" when the installation will be asked for too; with
+// the forced notice "s18" or "s19" instead. Every "PROG_NAME" replaced by `programName`.
+std::string DownloadNoticeText(const UpdateTexts& t, bool confirmInstall, bool downloadForce,
+                               const std::string& programName);
+// Before the installation: "s14", or "s20" for the forced notice; "PROG_NAME" replaced.
+std::string InstallNoticeText(const UpdateTexts& t, bool installForce, const std::string& programName);
+// The notice while the product still runs: "s15", "PROG_NAME" replaced by the program's file name.
+std::string ShutDownNoticeText(const UpdateTexts& t, const std::string& program);
+// What the user is told when the update has finished. `question`: whether to start the product
+// again (first + second); otherwise a notice of the first part alone. `show` false: nothing.
+struct FinishNotice {
+    bool show = false;
+    bool question = false;
+    std::string text;
+};
+FinishNotice FinishNoticeOf(const UpdateTexts& t, bool setupCompleted, bool informFinish, bool requestedCheck,
+                            bool restart, const std::string& programName);
+// A command line that starts `program` alone: quoted when it holds a blank, so that a product
+// under 'C:\Program Files\...' starts and no 'C:\Program.exe' runs in its place.
+std::string QuotedProgram(const std::string& program);
+
+// --- the inform page -----------------------------------------------------------------------------
+// The text face of the inform dialog: "Verdana" for an empty face or the default "Tahoma".
+std::string InformTextFace(const std::string& fontName);
+// The places of the inform dialog's parts in a client area of `width` x `height`; without an
+// address the text fills it and there is no button, line or band.
+struct InformLayout {
+    int textLeft = 0, textTop = 0, textWidth = 0, textHeight = 0;
+    int buttonLeft = 0, buttonTop = 0, buttonWidth = 0, buttonHeight = 0;
+    int lineY = 0;     // the separator line, from the left edge to the right one
+    int bandTop = 0;   // the button band, down to the bottom
+};
+InformLayout InformLayoutOf(int width, int height, bool withAddress);
+// The dialog's outer rectangle, centred on a screen of the given size.
+struct WindowPlace {
+    int left = 0, top = 0;
+};
+WindowPlace CentredPlace(int screenWidth, int screenHeight, int width, int height);

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cmath>
+#include <vector>
 
 #include "autoupdate/StubAURules.h"
 #include "autoupdate/StubGlobRules.h"
@@ -213,4 +214,78 @@ TEST(StubAURules, WhatTheUserIsTold)
     EXPECT_EQ(DownloadFailureText(false, "C:\\dir\\f", s3, s4, s5), "Not found!<P><P>C:\\dir\\f");
     EXPECT_EQ(DownloadFailureText(false, "\\\\srv\\sh\\f", s3, s4, s5), "Not found!<P><P>\\\\srv\\sh\\f");
     EXPECT_EQ(DownloadFailureText(false, "http://h/f", s3, s4, s5), "Unable!<P><P>http://h/f");
+}
+
+TEST(StubAURules, UpdateNotices)
+{
+    UpdateTexts t;
+    t.s11 = "New PROG_NAME. ";
+    t.s12 = "[12]";
+    t.s13 = "[13]";
+    t.s14 = "Install PROG_NAME?";
+    t.s15 = "Close PROG_NAME!";
+    t.s16 = "PROG_NAME updated.";
+    t.s17 = " Start PROG_NAME?";
+    t.s18 = "[18]";
+    t.s19 = "[19]";
+    t.s20 = "Installing PROG_NAME.";
+    const struct {
+        bool confirmInstall, downloadForce;
+        const char* text;
+    } downloads[] = {
+        {false, false, "New Sample. [12]"},
+        {true, false, "New Sample. [13]"},
+        {false, true, "New Sample. [18]"},
+        {true, true, "New Sample. [19]"},
+    };
+    for (const auto& c : downloads)
+        EXPECT_EQ(DownloadNoticeText(t, c.confirmInstall, c.downloadForce, "Sample"), c.text);
+    EXPECT_EQ(InstallNoticeText(t, false, "Sample"), "Install Sample?");
+    EXPECT_EQ(InstallNoticeText(t, true, "Sample"), "Installing Sample.");
+    EXPECT_EQ(ShutDownNoticeText(t, "C:\\Program Files\\Sample\\Prog.exe"), "Close Prog.exe!");
+
+    const struct {
+        bool completed, informFinish, requested, restart;
+        bool show, question;
+        const char* text;
+    } finishes[] = {
+        {false, true, true, true, false, false, ""},  // a failed setup: nothing to tell
+        {true, false, false, true, false, false, ""},
+        {true, true, false, false, true, false, "Sample updated."},
+        {true, false, true, false, true, false, "Sample updated."},  // the user's own check is told
+        {true, true, false, true, true, true, "Sample updated. Start PROG_NAME?"},  // "s17" as written
+    };
+    for (const auto& c : finishes) {
+        const FinishNotice notice = FinishNoticeOf(t, c.completed, c.informFinish, c.requested, c.restart, "Sample");
+        EXPECT_EQ(notice.show, c.show) << c.text;
+        EXPECT_EQ(notice.question, c.question) << c.text;
+        EXPECT_EQ(notice.text, c.text);
+    }
+
+    EXPECT_EQ(QuotedProgram("C:\\Program Files\\Sample\\Prog.exe"), "\"C:\\Program Files\\Sample\\Prog.exe\"");
+    EXPECT_EQ(QuotedProgram("C:\\Sample\\Prog.exe"), "C:\\Sample\\Prog.exe");
+    EXPECT_EQ(QuotedProgram("\"C:\\A B\\Prog.exe\""), "\"C:\\A B\\Prog.exe\"");
+}
+
+TEST(StubAURules, InformDialogLayout)
+{
+    EXPECT_EQ(InformTextFace(""), "Verdana");
+    EXPECT_EQ(InformTextFace("Tahoma"), "Verdana");
+    EXPECT_EQ(InformTextFace("Arial"), "Arial");
+
+    const InformLayout with = InformLayoutOf(351, 300, true);
+    EXPECT_EQ((std::vector<int>{with.textLeft, with.textTop, with.textWidth, with.textHeight}),
+              (std::vector<int>{3, 0, 348, 257}));
+    EXPECT_EQ((std::vector<int>{with.buttonLeft, with.buttonTop, with.buttonWidth, with.buttonHeight}),
+              (std::vector<int>{95, 267, 160, 25}));
+    EXPECT_EQ(with.lineY, 257);
+    EXPECT_EQ(with.bandTop, 258);
+    const InformLayout without = InformLayoutOf(351, 300, false);
+    EXPECT_EQ(without.textHeight, 300);
+    EXPECT_EQ(without.buttonWidth, 0);
+    EXPECT_EQ(InformLayoutOf(100, 30, true).buttonLeft, -30);  // narrower than the button: rounded toward zero
+
+    EXPECT_EQ(CentredPlace(1280, 1024, 360, 360).left, 460);
+    EXPECT_EQ(CentredPlace(1280, 1024, 361, 360).left, 459);
+    EXPECT_EQ(CentredPlace(300, 200, 361, 360).top, -80);
 }
