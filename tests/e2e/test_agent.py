@@ -78,15 +78,16 @@ class Listener:
                 if line.startswith("notify ")]
 
 
-class AgentTests(WineTestCase):
+class AgentTestCase(WineTestCase):
+    """An installed agent of the test's own, its files, its copy, its trace and its boxes."""
     serial = 0
 
     def setUp(self):
         super().setUp()
         # A name of each test's own: the copy's window class is named after the agent, and a copy
         # left over from an earlier test must not be taken for this test's.
-        AgentTests.serial += 1
-        self.name = "Ag%d_%d" % (os.getpid() % 10000, AgentTests.serial)
+        AgentTestCase.serial += 1
+        self.name = "Ag%d_%d" % (os.getpid() % 10000, AgentTestCase.serial)
         self.copy_class = ".AutoUpdate.X_" + self.name
         self.folder = None
         self.server_folder = os.path.join(nginx.root, self.name)
@@ -226,8 +227,9 @@ class AgentTests(WineTestCase):
     def press(self, index):
         subprocess.run([WINE_RUN, BOXDRIVE, "click", str(index)], capture_output=True, timeout=120)
 
-    # --- the tests -----------------------------------------------------------------------------
 
+
+class AgentTests(AgentTestCase):
     def test_plain_agent_starts_one_copy_and_a_second_start_stops_it(self):
         agent = self.agent()
         self.assertEqual(self.start_agent(agent), 0)
@@ -500,6 +502,14 @@ class AgentTests(WineTestCase):
                 log = self.log()[log_start:]
                 if line:
                     self.assertIn(line, log)
+                if code == 6:
+                    # The update and the page carry no token of the agent's: refused and deleted.
+                    caption, text = self.answer(0)
+                    self.assertEqual(caption, "Error")
+                    self.assertIn("Bad Secret Token!", text)
+                    fetched = "Note.htm" if name == "inform" else "Upd.exe"
+                    self.assertTrue(wait_until(lambda: "ERROR: " in self.log()[log_start:], 10))
+                    self.assertFalse(os.path.exists(os.path.join(self.folder, fetched)))
                 # Whatever arrived replaces the INFO file beside the agent: the server's page of a
                 # missing file, nothing at all, or the publication.
                 if published is None:

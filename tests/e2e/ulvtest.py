@@ -137,7 +137,9 @@ class WineTestCase(unittest.TestCase):
                 pass
         for run in self.runs:
             run.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        # ULV_KEEP_TEST_DIRS=1 keeps the folders (trace, logs) of the tests for a look afterwards.
+        if not os.environ.get("ULV_KEEP_TEST_DIRS"):
+            shutil.rmtree(self.dir, ignore_errors=True)
 
     def path(self, *parts):
         return os.path.join(self.dir, *parts)

@@ -255,17 +255,6 @@ TEST(Builder, ChecksumIsComputedUnlessGivenAndHeaderCountCanBeOverridden)
     EXPECT_TRUE(p.records.empty());
 }
 
-TEST(Builder, InformPagesCarryTheTokenInBothForms)
-{
-    for (const bool scrambled : {false, true}) {
-        const std::string page = BuildInformPage("<B>News</B><P>Version 2 is out.", "T0k", scrambled);
-        EXPECT_EQ(page.rfind("Scrambled=01", 0) == 0, scrambled);
-        const PageToken read = TokenFromText(page);
-        EXPECT_EQ(read.token, std::string("T0k", 4));
-        EXPECT_EQ(read.rest, "<B>News</B><P>Version 2 is out.");
-    }
-}
-
 TEST(Builder, TokensAreStoredScrambled)
 {
     ContainerPlan plan;

@@ -1,7 +1,10 @@
-// ulvbuild: copies the stub executable and appends a container of setup data to the copy.
+// ulvbuild: copies the stub executable and appends a container of setup data to the copy; also
+// writes the files a publisher uploads beside a new setup (the INFO file and an inform page).
 // Exit codes: 0 built, 1 an input was refused or a file could not be read or written,
 // 2 the command line is malformed.
+#include <algorithm>
 #include <cstdint>
+#include <ctime>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -15,6 +18,9 @@
 
 #include "builder/CodePage.h"
 #include "builder/ContainerBuilder.h"
+#include "builder/InfoFileWriter.h"
+#include "pack/PackToken.h"
+#include "pack/PackX.h"
 #include "util/Utils.h"
 
 #ifdef _WIN32
@@ -36,6 +42,8 @@ const char* const kHelp = R"(ulvbuild - appends a container of setup data to a c
 
 Usage:
   ulvbuild --stub STUB.exe --out SETUP.exe [options]
+  ulvbuild --write-info OUT.info --publish FILE --version-new N [publication options]
+  ulvbuild --inform-page OUT --update-token TEXT --body FILE [--scrambled]
 
 The output is the stub, followed by the header strings (language table, update list and,
 for an Internet setup, download list), one record per payload file (or several for a large
@@ -148,11 +156,65 @@ Trailer:
   --install-agent         the launcher also leaves an auto-update agent
   --agent                 this executable is an auto-update agent
 
-Inform pages (instead of a setup; no --stub needed):
-  --inform-page FILE      write OUT as an information page whose body is FILE's text and
-                          whose token field holds --update-token, scrambled as in a
-                          container: "Inform|TOKEN|||BODY"
-  --scrambled             with --inform-page: store the page in its "Scrambled=01" form
+Publishing (instead of a setup; no --stub needed):
+  The auto-update agent of an installed product downloads the INFO file from the update
+  address its own setup carries (--update-url, --info-file) and from it learns of a new
+  publication: a new setup, or an inform page shown instead. The builder writes both files;
+  nothing needs to be written by hand. Texts are written in --codepage like the setup's.
+
+  --write-info OUT        write OUT as the INFO file of a publication (Windows line ends)
+  --publish FILE          the published file: the new setup or, with --inform, the inform
+                          page; its base name and byte size go into the INFO file
+  --update-url URL        folder (HTTP address or local/network path) that holds FILE
+                          (DownloadURL_UPDATE); default for a setup: the update address
+                          its own container carries. Required with --inform
+  --version-new N         the publication's version, 1-2147483647 (VersionNew); the agent
+                          offers it only to installed versions below N
+  --stamp N               publication stamp, 0-2147483647 (Stamp); a new stamp makes the
+                          agent offer the publication again at once. Default: the current
+                          time in seconds since 1 January 1970 UTC (modulo 2^31), so that
+                          every re-publication gets a new one
+  --valid-versions LIST   installed versions the publication is meant for, as "3,4,5"
+                          (ValidVersions); default: every version below N
+  --update-token TEXT     with --write-info: check that FILE carries this update token
+                          (the agent drops a file whose token differs from its own)
+  Update settings (a setup; FILE must carry an update token, see --update-token):
+  --program-name NAME     the new program's name, for PROG_NAME in the agent's texts
+  --running-process PATH  the product's executable, closed before installing; path macros
+                          such as "<InstallDir>\Prog.exe" are resolved by the agent
+  --shut-down METHOD      how the running product is ended (needs --running-process):
+                          message-box ("Issue a Message Box": ask the user to close it),
+                          close ("Using WM_CLOSE"), quit ("Using WM_QUIT"), terminate
+                          ("Using Terminate Process") or none ("Don't Shut Down", the
+                          default); the quoted texts are accepted too. Required with
+                          --running-process
+  --confirm-download      tell or ask the user before downloading
+  --confirm-download-force  the download notice informs only, it does not ask
+  --confirm-install       tell or ask the user before installing
+  --confirm-install-force the installation notice informs only, it does not ask
+  --background            run the new setup hidden
+  --restart               start the product again when it was shut down for the update
+                          (needs --running-process)
+  --inform-finish         tell the user when the update has finished
+  --remove-startup-shortcut  delete the agent's start-up shortcut after the update
+  --remove-check-shortcut delete the "check for a new update" shortcut after the update
+  Inform settings:
+  --inform                the publication is an inform page (General/AutoInform=1); FILE
+                          is the page written with --inform-page. No update settings
+  --inform-width N        outer width of the page's dialog in pixels (default 360)
+  --inform-height N       its outer height (default 360)
+  --inform-url URL        web address opened by the dialog's button (no button without it)
+
+  --inform-page OUT       write OUT as an inform page: "Inform|TOKEN|||BODY", TOKEN being
+                          --update-token scrambled as in a container (it must equal the
+                          installed setup's update token, in the same --codepage)
+  --body FILE             the page's body: plain text, or RTF ("{\rtf1...")
+  --body-encoding E       utf-8 (the default; converted to --codepage, a byte order mark
+                          dropped) or native (already in the target code page, copied)
+  --scrambled             store the page in its "Scrambled=01" form
+
+  Values must not contain line ends, begin or end with a blank or be enclosed in quotes
+  (the agent would read them otherwise). See "Publishing an update" in README.md.
 
 Testing aids:
   --checksum N            store N (0-4294967295, decimal or 0x hex) as the container
@@ -261,6 +323,12 @@ struct Options {
     std::optional<std::string> stub, out, languages, mainArgs, level, chunkSize, diskSize, checksum,
         headerCountByte, trailingBytes, informPage, codePage, languagesEncoding;
     bool scrambledPage = false;
+    // --write-info and --inform-page.
+    std::optional<std::string> writeInfo, publish, versionNew, stamp, validVersions, programName,
+        runningProcess, shutDown, informWidth, informHeight, informUrl, body, bodyEncoding;
+    bool inform = false;
+    builder::Publication publication;
+    std::set<std::string> seen;     // every option given, for the modes' refusals
     std::optional<std::string> mainFile;
     std::vector<std::string> folders;
     std::vector<std::string> singleFiles;
@@ -300,6 +368,19 @@ Options ParseArguments(const std::vector<std::string>& args)
         {"--download-setup", [&](const std::string& v) { o.download.setup = builder::HostPath(v); o.downloadUsed = true; }},
         {"--checksum", [&](const std::string& v) { o.checksum = v; }},
         {"--inform-page", [&](const std::string& v) { o.informPage = v; }},
+        {"--body", [&](const std::string& v) { o.body = v; }},
+        {"--body-encoding", [&](const std::string& v) { o.bodyEncoding = v; }},
+        {"--write-info", [&](const std::string& v) { o.writeInfo = v; }},
+        {"--publish", [&](const std::string& v) { o.publish = v; }},
+        {"--version-new", [&](const std::string& v) { o.versionNew = v; }},
+        {"--stamp", [&](const std::string& v) { o.stamp = v; }},
+        {"--valid-versions", [&](const std::string& v) { o.validVersions = v; }},
+        {"--program-name", [&](const std::string& v) { o.programName = v; }},
+        {"--running-process", [&](const std::string& v) { o.runningProcess = v; }},
+        {"--shut-down", [&](const std::string& v) { o.shutDown = v; }},
+        {"--inform-width", [&](const std::string& v) { o.informWidth = v; }},
+        {"--inform-height", [&](const std::string& v) { o.informHeight = v; }},
+        {"--inform-url", [&](const std::string& v) { o.informUrl = v; }},
         {"--header-count-byte", [&](const std::string& v) { o.headerCountByte = v; }},
         {"--trailing-bytes", [&](const std::string& v) { o.trailingBytes = v; }},
     };
@@ -323,6 +404,16 @@ Options ParseArguments(const std::vector<std::string>& args)
         {"--install-agent", [&] { plan.roles.installAgent = true; }},
         {"--agent", [&] { plan.roles.autoUpdateAgent = true; }},
         {"--no-end-of-data", [&] { plan.writeEndOfData = false; }},
+        // --confirm-download above also sets the INFO file's confirmation in --write-info.
+        {"--confirm-download-force", [&] { o.publication.confirmDownloadForce = true; }},
+        {"--confirm-install", [&] { o.publication.confirmInstall = true; }},
+        {"--confirm-install-force", [&] { o.publication.confirmInstallForce = true; }},
+        {"--background", [&] { o.publication.background = true; }},
+        {"--restart", [&] { o.publication.restart = true; }},
+        {"--inform-finish", [&] { o.publication.informFinish = true; }},
+        {"--remove-startup-shortcut", [&] { o.publication.removeStartUpShortcut = true; }},
+        {"--remove-check-shortcut", [&] { o.publication.removeCheckShortcut = true; }},
+        {"--inform", [&] { o.inform = true; }},
     };
 
     std::set<std::string> given;
@@ -337,6 +428,7 @@ Options ParseArguments(const std::vector<std::string>& args)
         if (const auto sw = switches.find(name); sw != switches.end()) {
             if (inlineValue)
                 throw UsageError(name + " takes no value");
+            o.seen.insert(name);
             sw->second();
             continue;
         }
@@ -348,6 +440,7 @@ Options ParseArguments(const std::vector<std::string>& args)
         }
         if (!repeatable.count(name) && !given.insert(name).second)
             throw UsageError(name + " given twice");
+        o.seen.insert(name);
         if (!inlineValue) {
             if (i + 1 >= args.size())
                 throw UsageError(name + " needs a value");
@@ -488,6 +581,217 @@ builder::ContainerPlan MakePlan(Options& o)
     return plan;
 }
 
+// --- publishing ----------------------------------------------------------------------------
+
+// Options of the two publishing modes, beside the shared --update-url, --update-token,
+// --confirm-download and --codepage.
+const std::set<std::string> kInformPageOnly = {"--inform-page", "--body", "--body-encoding", "--scrambled"};
+const std::set<std::string> kUpdateSettings = {
+    "--program-name",         "--running-process",         "--shut-down",      "--confirm-download",
+    "--confirm-download-force", "--confirm-install",       "--confirm-install-force", "--background",
+    "--restart",              "--inform-finish",           "--remove-startup-shortcut", "--remove-check-shortcut"};
+const std::set<std::string> kInformSettings = {"--inform", "--inform-width", "--inform-height", "--inform-url"};
+const std::set<std::string> kWriteInfoOnly = [] {
+    std::set<std::string> names = {"--write-info", "--publish", "--version-new", "--stamp", "--valid-versions"};
+    for (const auto* group : {&kUpdateSettings, &kInformSettings})
+        names.insert(group->begin(), group->end());
+    names.erase("--confirm-download");  // also a switch of the setup itself
+    return names;
+}();
+
+// Refuses every option given that `mode` does not take.
+void OnlyThese(const Options& o, const std::string& mode, const std::set<std::string>& allowed)
+{
+    for (const auto& name : o.seen)
+        if (!allowed.count(name) && name != "--help" && name != "-h")
+            throw UsageError(name + " does not go with " + mode + " (see --help)");
+}
+
+// A text option as the INFO file will hold it, refused when a private-profile read would not give
+// it back.
+void CheckInfoText(const std::optional<std::string>& value, const std::string& option)
+{
+    if (!value)
+        return;
+    const std::string problem = builder::InfoValueProblem(*value);
+    if (!problem.empty())
+        throw UsageError(option + " " + problem + ": " + Quoted(*value));
+}
+
+// The current time as a stamp: every publication gets another one, and the agent reads it as a
+// positive 32-bit number.
+int32_t DefaultStamp()
+{
+    const auto now = static_cast<int64_t>(std::time(nullptr));
+    return static_cast<int32_t>(((now % 0x80000000LL) + 0x80000000LL) % 0x80000000LL);
+}
+
+int WriteInfo(Options& o)
+{
+    std::set<std::string> allowed = kWriteInfoOnly;
+    allowed.insert({"--update-url", "--update-token", "--confirm-download", "--codepage"});
+    OnlyThese(o, "--write-info", allowed);
+    if (!o.publish)
+        throw UsageError("--write-info needs --publish FILE (see --help)");
+    if (!o.versionNew)
+        throw UsageError("--write-info needs --version-new N (see --help)");
+    if (o.inform) {
+        for (const auto& name : kUpdateSettings)
+            if (o.seen.count(name))
+                throw UsageError(name + " is a setting of an update; it does not go with --inform");
+    } else if (o.informWidth || o.informHeight || o.informUrl) {
+        throw UsageError("--inform-width, --inform-height and --inform-url need --inform");
+    }
+    auto& p = o.publication;
+    if (o.shutDown) {
+        const auto method = builder::ParseShutDownMethod(*o.shutDown);
+        if (!method)
+            throw UsageError("--shut-down must be message-box, close, quit, terminate or none, not " +
+                             Quoted(*o.shutDown));
+        p.shutDown = *method;
+    }
+    if (o.runningProcess && !o.shutDown)
+        throw UsageError("--running-process needs --shut-down METHOD (see --help)");
+    if (p.shutDown != builder::ShutDownMethod::None && !o.runningProcess)
+        throw UsageError("--shut-down " + *o.shutDown + " needs --running-process");
+    if (p.restart && !o.runningProcess)
+        throw UsageError("--restart needs --running-process: there is no program to start again");
+    std::optional<std::string> updateUrl;
+    if (o.seen.count("--update-url"))
+        updateUrl = o.plan.update.url;
+    std::optional<std::string> token;
+    if (o.seen.count("--update-token"))
+        token = o.plan.update.token;
+    CheckInfoText(updateUrl, "--update-url");
+    CheckInfoText(o.programName, "--program-name");
+    CheckInfoText(o.runningProcess, "--running-process");
+    CheckInfoText(o.informUrl, "--inform-url");
+    if (updateUrl && updateUrl->empty())
+        throw UsageError("--update-url must not be empty");
+    if (token && token->empty())
+        throw UsageError("--update-token must not be empty");
+
+    p.versionNew = static_cast<int32_t>(ParseNumber("--version-new", *o.versionNew, INT32_MAX));
+    if (p.versionNew < 1)
+        throw UsageError("--version-new must be at least 1");
+    p.stamp = o.stamp ? static_cast<int32_t>(ParseNumber("--stamp", *o.stamp, INT32_MAX)) : DefaultStamp();
+    if (o.validVersions) {
+        try {
+            p.validVersions = builder::NormaliseValidVersions(*o.validVersions);
+        } catch (const BuildError& e) {
+            throw UsageError(e.what());
+        }
+        // An installed version that is not below the new one is never offered the publication.
+        for (size_t from = 0; from < p.validVersions.size();) {
+            const size_t comma = std::min(p.validVersions.find(',', from), p.validVersions.size());
+            const std::string item = p.validVersions.substr(from, comma - from);
+            if (std::stoll(item) >= p.versionNew)
+                throw UsageError("--valid-versions lists " + item + ", which is not below --version-new " +
+                                 std::to_string(p.versionNew) + ": it would never be offered");
+            from = comma + 1;
+        }
+    }
+    p.confirmDownload = o.plan.roles.confirmDownload;
+    const unsigned codePage = TargetCodePage(o);
+    const auto encode = [codePage](const std::optional<std::string>& text, const std::string& option,
+                                   std::string_view reserved = {}) {
+        return text ? builder::ToCodePage(*text, codePage, option, reserved) : std::string();
+    };
+    p.programName = encode(o.programName, "--program-name");
+    p.runningProcess = encode(o.runningProcess, "--running-process");
+    if (token)
+        token = encode(token, "--update-token", "|");
+
+    // The published file: its name as the agent cuts it (at the last "\"), its size.
+    const fs::path file = builder::HostPath(*o.publish);
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec))
+        throw BuildError("--publish file not found: " + Quoted(*o.publish));
+    const uintmax_t size = fs::file_size(file, ec);
+    if (ec)
+        throw BuildError("cannot read the size of " + Quoted(*o.publish));
+    const std::string name = builder::ToCodePage(builder::HostText(file.filename()), codePage,
+                                                 "--publish file name", "\\");
+    // The agent drops a downloaded file whose update token differs from its own, so a file
+    // without one could never be installed or shown. Both tokens read back with one NUL after
+    // them (see ScrambleToken).
+    const auto expected = [&] { return *token + std::string(1, '\0'); };
+    if (o.inform) {
+        const std::string carried = TokenFromText(builder::ReadWholeFile(file, "inform page")).token;
+        if (carried.empty() || carried.back() != '\0')
+            throw BuildError(Quoted(*o.publish) + " is no inform page with an update token; write it with --inform-page");
+        if (token && carried != expected())
+            throw BuildError("the inform page " + Quoted(*o.publish) + " carries another update token than --update-token");
+        if (!updateUrl)
+            throw UsageError("--inform needs --update-url, the folder that holds the page");
+        builder::InformPublication page;
+        page.fileName = name;
+        page.size = size;
+        if (o.informWidth)
+            page.width = static_cast<int32_t>(ParseNumber("--inform-width", *o.informWidth, 32767));
+        if (o.informHeight)
+            page.height = static_cast<int32_t>(ParseNumber("--inform-height", *o.informHeight, 32767));
+        if (page.width < 1 || page.height < 1)
+            throw UsageError("--inform-width and --inform-height must be at least 1");
+        page.url = encode(o.informUrl, "--inform-url");
+        p.inform = page;
+    } else {
+        const TGFileInfo setup(file.string());
+        if (setup.UpdateToken(false).empty())
+            throw BuildError(Quoted(*o.publish) + " carries no update token; build it with --update-token");
+        if (token && setup.UpdateToken(true) != expected())
+            throw BuildError("the setup " + Quoted(*o.publish) + " carries another update token than --update-token");
+        if (!updateUrl && setup.UpdateUrl().empty())
+            throw UsageError("--update-url is required: " + Quoted(*o.publish) + " carries no update address");
+        // The address the setup carries is in its build's code page already.
+        if (!updateUrl)
+            p.folderUrl = setup.UpdateUrl();
+        p.fileName = name;
+        p.fileSize = size;
+    }
+    if (updateUrl)
+        p.folderUrl = encode(updateUrl, "--update-url");
+
+    const std::string text = builder::BuildInfoFile(p);
+    builder::WriteWholeFile(builder::HostPath(*o.writeInfo), text);
+    std::cout << "ulvbuild: wrote INFO file " << *o.writeInfo << " (" << (o.inform ? "inform page " : "update ")
+              << name << ", " << size << " bytes, version " << p.versionNew << ", stamp " << p.stamp << ")\n";
+    return kExitOk;
+}
+
+int WriteInformPage(Options& o)
+{
+    if (o.seen.count("--out"))
+        throw UsageError("--inform-page takes the page to write as its value and the body with --body; "
+                         "--out does not go with it");
+    std::set<std::string> allowed = kInformPageOnly;
+    allowed.insert({"--update-token", "--codepage"});
+    OnlyThese(o, "--inform-page", allowed);
+    if (!o.body)
+        throw UsageError("--inform-page needs --body FILE (see --help)");
+    if (!o.seen.count("--update-token") || o.plan.update.token.empty())
+        throw UsageError("--inform-page needs --update-token TEXT, the token of the installed setup");
+    bool utf8 = true;
+    if (o.bodyEncoding) {
+        if (SameText(*o.bodyEncoding, "native"))
+            utf8 = false;
+        else if (!SameText(*o.bodyEncoding, "utf-8") && !SameText(*o.bodyEncoding, "utf8"))
+            throw UsageError("--body-encoding must be utf-8 or native, not " + Quoted(*o.bodyEncoding));
+    }
+    const unsigned codePage = TargetCodePage(o);
+    std::string body = builder::ReadWholeFile(builder::HostPath(*o.body), "inform page body");
+    if (utf8) {
+        if (body.rfind("\xEF\xBB\xBF", 0) == 0)
+            body.erase(0, 3);
+        body = builder::ToCodePage(body, codePage, "--body " + *o.body);
+    }
+    const std::string token = builder::ToCodePage(o.plan.update.token, codePage, "--update-token", "|");
+    const std::string page = builder::BuildInformPage(body, token, o.scrambledPage);
+    builder::WriteWholeFile(builder::HostPath(*o.informPage), page);
+    std::cout << "ulvbuild: wrote inform page " << *o.informPage << " (" << page.size() << " bytes)\n";
+    return kExitOk;
+}
+
 int Run(const std::vector<std::string>& args)
 {
     try {
@@ -496,16 +800,17 @@ int Run(const std::vector<std::string>& args)
             std::cout << kHelp;
             return kExitOk;
         }
-        if (options.informPage) {
-            if (!options.out)
-                throw UsageError("--out is required (see --help)");
-            const std::string body = builder::ReadWholeFile(builder::HostPath(*options.informPage), "inform page");
-            const std::string token = builder::ToCodePage(options.plan.update.token, TargetCodePage(options),
-                                                          "--update-token", "|");
-            const std::string page = builder::BuildInformPage(body, token, options.scrambledPage);
-            builder::WriteWholeFile(builder::HostPath(*options.out), page);
-            std::cout << "ulvbuild: wrote inform page " << *options.out << " (" << page.size() << " bytes)\n";
-            return kExitOk;
+        if (options.writeInfo && options.informPage)
+            throw UsageError("--write-info and --inform-page write one file each; run ulvbuild twice");
+        if (options.writeInfo)
+            return WriteInfo(options);
+        if (options.informPage)
+            return WriteInformPage(options);
+        for (const auto& name : options.seen) {
+            if (kWriteInfoOnly.count(name))
+                throw UsageError(name + " needs --write-info (see --help)");
+            if (kInformPageOnly.count(name))
+                throw UsageError(name + " needs --inform-page (see --help)");
         }
         const builder::ContainerPlan plan = MakePlan(options);
         const builder::BuildSummary summary = builder::WriteContainerFile(plan, builder::HostPath(*options.out));

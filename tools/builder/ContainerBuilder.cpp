@@ -355,13 +355,6 @@ std::string BuildUpdateList(const UpdateInfo& update)
     return list;
 }
 
-std::string BuildInformPage(const std::string& body, const std::string& token, bool scrambled)
-{
-    CheckListItem(token, "--update-token");
-    const std::string page = "Inform|" + StoredToken(token) + "|||" + body;
-    return scrambled ? ScrambleText(page, true, false) : page;
-}
-
 std::string BuildDownloadList(const DownloadInfo& download)
 {
     CheckListItem(download.url, "--download-url");

@@ -186,9 +186,6 @@ std::string BuildLanguageTable(const std::vector<LanguageEntry>& languages);
 // token stays empty.
 std::string StoredToken(const std::string& token);
 std::string BuildUpdateList(const UpdateInfo& update);
-// An information page as the agent downloads it: "Inform|" + the scrambled token + "|||" + the
-// body; with `scrambled` the whole text in its "Scrambled=01" form.
-std::string BuildInformPage(const std::string& body, const std::string& token, bool scrambled);
 // Whole-file reads and writes for the small inputs and outputs of the builder.
 std::string ReadWholeFile(const std::filesystem::path& file, const std::string& what);
 void WriteWholeFile(const std::filesystem::path& file, const std::string& bytes);

@@ -17,6 +17,8 @@
 //   WM_CLOSE W L window=I, WM_APP+n W L window=I    messages received (I = -1: other window)
 //   WM_QUIT W L window=I                            the quit message (I = -1: the thread's)
 //   lifetime over
+// Without arguments, the blank-separated words of the environment variable ULV_HELPER_ARGS are
+// taken instead (a product restarted by its updater gets no arguments of the test's).
 // A WM_CLOSE ends the program with exit code N (default 0), so does the end of the lifetime; a
 // WM_QUIT ends it with the quit message's word parameter. Exit code 2: bad arguments.
 #include <windows.h>
@@ -114,8 +116,25 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     UINT lifetime = 0;
     std::string load;
     std::vector<WindowSpec> specs;
-    for (int i = 1; i < __argc; ++i) {
-        const std::string arg = __argv[i];
+    // Started without arguments (as a product that its updater starts again), the arguments come
+    // from the environment variable ULV_HELPER_ARGS, separated by blanks.
+    std::vector<std::string> args(__argv + 1, __argv + __argc);
+    const char* inherited = std::getenv("ULV_HELPER_ARGS");
+    if (args.empty() && inherited != nullptr) {
+        std::string word;
+        for (const char* c = inherited;; ++c) {
+            if (*c == ' ' || *c == '\0') {
+                if (!word.empty())
+                    args.push_back(word);
+                word.clear();
+                if (*c == '\0')
+                    break;
+            } else {
+                word += *c;
+            }
+        }
+    }
+    for (const std::string& arg : args) {
         WindowSpec shape;
         if (arg.rfind("--log=", 0) == 0)
             g_logPath = arg.substr(6);
