@@ -94,34 +94,6 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// Registered while its dialog shows.
-class DialogClassRegistration {
-public:
-    explicit DialogClassRegistration(HINSTANCE instance) : instance_(instance)
-    {
-        WNDCLASSEXA wc{};
-        wc.cbSize = sizeof wc;
-        wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
-        wc.lpfnWndProc = DialogProc;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-        wc.lpszClassName = DialogClass;
-        registered_ = RegisterClassExA(&wc) != 0;
-    }
-    ~DialogClassRegistration()
-    {
-        if (registered_)
-            UnregisterClassA(DialogClass, instance_);
-    }
-    DialogClassRegistration(const DialogClassRegistration&) = delete;
-    DialogClassRegistration& operator=(const DialogClassRegistration&) = delete;
-
-private:
-    HINSTANCE instance_;
-    bool registered_ = false;
-};
-
 HFONT CreateFace(int height, int charset, const std::string& face)
 {
     return CreateFontA(height, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE,
@@ -139,7 +111,7 @@ void RunInformDialog(HWND parent, const std::string& caption, const std::string&
     LoadSystemLibrary(RichEditLibrary);  // provides "RICHEDIT"; stays loaded with the process
     const UniqueGdiObject buttonFont(CreateFace(-PointsToPixels(fontSize), charset, fontName));
     const UniqueGdiObject textFont(CreateFace(15, charset, InformTextFace(fontName)));
-    const DialogClassRegistration registration(instance);
+    const ScopedWindowClass registration(instance, DialogClass, DialogProc);
 
     // A dialog opened while another shows (a tick of a newer publication) gets the procedure's
     // attention until it closes; the older one's state comes back then.

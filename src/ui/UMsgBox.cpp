@@ -61,35 +61,6 @@ Box* BoxOf(HWND window)
     return reinterpret_cast<Box*>(GetWindowLongPtrA(window, GWLP_USERDATA));
 }
 
-// The window class "UMsgBox", registered while a box shows. A box opened while another shows
-// finds the class there and leaves its unregistering to the first.
-class BoxClass {
-public:
-    BoxClass(HINSTANCE instance, WNDPROC procedure) : instance_(instance)
-    {
-        WNDCLASSEXA wc{};
-        wc.cbSize = sizeof wc;
-        wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-        wc.lpfnWndProc = procedure;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-        wc.lpszClassName = BoxClassName;
-        registered_ = RegisterClassExA(&wc) != 0;
-    }
-    ~BoxClass()
-    {
-        if (registered_)
-            UnregisterClassA(BoxClassName, instance_);
-    }
-    BoxClass(const BoxClass&) = delete;
-    BoxClass& operator=(const BoxClass&) = delete;
-
-private:
-    HINSTANCE instance_;
-    bool registered_ = false;
-};
-
 HFONT CreateBoxFont()
 {
     const FontSettings& f = BoxFont();
@@ -510,7 +481,7 @@ int MsgBoxShow(HWND owner, const std::string& text, const std::string& title, co
     const UniqueGdiObject font(CreateBoxFont());
     box.font = static_cast<HFONT>(font.Get());
     box.icon = BoxIcon(flags);
-    const BoxClass boxClass(instance, BoxProc);
+    const ScopedWindowClass boxClass(instance, BoxClassName, BoxProc);
 
     CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, BoxClassName, title.c_str(), WS_CAPTION | WS_SYSMENU | WS_VISIBLE,
                     -100, -100, 10, 10, owner, nullptr, instance, &box);

@@ -98,3 +98,34 @@ private:
     F f_;
     bool armed_ = true;
 };
+
+// A window class registered for the object's lifetime: class styles redraw on resize and take
+// double clicks, the arrow cursor, the button-face background. When the class is already there
+// (a second dialog opened from the first one's loop), the registration that made it unregisters it.
+class ScopedWindowClass {
+public:
+    ScopedWindowClass(HINSTANCE instance, const char* name, WNDPROC procedure) : instance_(instance), name_(name)
+    {
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof wc;
+        wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+        wc.lpfnWndProc = procedure;
+        wc.hInstance = instance;
+        wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+        wc.lpszClassName = name;
+        registered_ = RegisterClassExA(&wc) != 0;
+    }
+    ~ScopedWindowClass()
+    {
+        if (registered_)
+            UnregisterClassA(name_, instance_);
+    }
+    ScopedWindowClass(const ScopedWindowClass&) = delete;
+    ScopedWindowClass& operator=(const ScopedWindowClass&) = delete;
+
+private:
+    HINSTANCE instance_;
+    const char* name_;
+    bool registered_ = false;
+};

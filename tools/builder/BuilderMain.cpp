@@ -263,20 +263,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Quotes a value for a one-line message; control characters become \xNN.
-std::string Quoted(const std::string& text)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out = "'";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 32 || u == 127)
-            out += std::string("\\x") + hex[u >> 4] + hex[u & 15];
-        else
-            out += c;
-    }
-    return out + "'";
-}
+using builder::Quoted;
 
 // Decimal, or hexadecimal after "0x"; digits only, at most `max`.
 uint64_t ParseNumber(const std::string& option, const std::string& text, uint64_t max)

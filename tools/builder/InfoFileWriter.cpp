@@ -40,19 +40,6 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b)
     return true;
 }
 
-std::string Quoted(std::string_view text)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out = "'";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 32 || u == 127)
-            out += std::string("\\x") + hex[u >> 4] + hex[u & 15];
-        else
-            out += c;
-    }
-    return out + "'";
-}
 
 void CheckValue(std::string_view value, const std::string& what)
 {
@@ -91,6 +78,20 @@ private:
 };
 
 }  // namespace
+
+std::string Quoted(std::string_view text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out = "'";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127)
+            out += std::string("\\x") + hex[u >> 4] + hex[u & 15];
+        else
+            out += c;
+    }
+    return out + "'";
+}
 
 std::string ShutDownMethodText(ShutDownMethod method)
 {

@@ -80,4 +80,7 @@ std::string BuildInfoFile(const Publication& publication);
 // (an empty update token never matches the agent's) nor hold "|".
 std::string BuildInformPage(const std::string& body, const std::string& token, bool scrambled);
 
+// `text` in single quotes for a one-line message, control characters as \xNN.
+std::string Quoted(std::string_view text);
+
 }  // namespace builder

@@ -39,7 +39,13 @@
 
 namespace {
 
-constexpr char BoxClass[] = "UMsgBox";
+// The window class driven: the message box's, or the one named by ULV_BOX_CLASS (the inform
+// dialog's "URichEditBox", for instance).
+const char* BoxClassName()
+{
+    const char* named = std::getenv("ULV_BOX_CLASS");
+    return named != nullptr && *named != '\0' ? named : "UMsgBox";
+}
 
 long long Number(const char* text)
 {
@@ -79,7 +85,7 @@ HWND WaitForBox(DWORD timeoutMs, bool wantGone)
     HWND seen = nullptr;
     int children = -1, steady = 0;
     for (;;) {
-        const HWND box = FindWindowA(BoxClass, nullptr);
+        const HWND box = FindWindowA(BoxClassName(), nullptr);
         if (wantGone && box == nullptr)
             return GetDesktopWindow();
         if (!wantGone && box != nullptr) {
@@ -300,7 +306,7 @@ int main(int argc, char** argv)
             return 1;
         return verb == "info" ? Info(box) : 0;
     }
-    const HWND box = FindWindowA(BoxClass, nullptr);
+    const HWND box = FindWindowA(BoxClassName(), nullptr);
     if (!box)
         return 1;
     if (verb == "click" && argc == 3) {
