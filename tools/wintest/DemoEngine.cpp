@@ -9,6 +9,8 @@
 //   Version=1.0.0                                shown in the .original file
 //   VersionNumber=100                            the version as the update agent compares it
 //   OriginalFile=SampleProduct.original          the .original file's name in TargetDir
+//   [AutoUpdate] and [MsgBox]                    copied key by key into the .original file: the
+//                                                update agent's texts and box settings
 //
 // Everything beside the engine is installed, subfolders included, except the engine itself and
 // its settings file. While it works it keeps its dialog window (class ".SDialog_Class_Name." +
@@ -16,6 +18,7 @@
 // trace line. Exit code 0 when every file was installed, 1 otherwise.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -94,6 +97,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     WriteIniString(original, "OriginalSetup", "ProgramName", product);
     WriteIniString(original, "OriginalSetup", "VersionOriginal", versionNumber);
     WriteIniString(original, "Directories", "TargetDir", target);
+    // The agent's texts and dialog settings, as the setup's author wrote them for this product.
+    for (const char* section : {"AutoUpdate", "MsgBox"}) {
+        std::vector<char> keys(32768);
+        const DWORD n = GetPrivateProfileSectionA(section, keys.data(), static_cast<DWORD>(keys.size()), ini.c_str());
+        for (const char* entry = keys.data(); entry < keys.data() + n && *entry != '\0'; entry += strlen(entry) + 1) {
+            const std::string line = entry;
+            const size_t equals = line.find('=');
+            if (equals != std::string::npos)
+                WriteIniString(original, section, line.substr(0, equals), line.substr(equals + 1));
+        }
+    }
     TracePid(" DemoEngine: wrote " + original);
 
     if (dialog)
