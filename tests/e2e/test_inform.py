@@ -131,6 +131,22 @@ class InformTests(AgentTestCase):
         self.assertTrue(self.inform_end())
         self.assertEqual(self.original_value("VersionOriginal"), "2")
 
+    def test_address_of_blanks_shows_no_button(self):
+        self.publish_page("Only text.")
+        # A publisher's hand-edited INFO file: an address of blanks (quoted, so that they stay).
+        info = os.path.join(self.server_folder, "Prog.info")
+        with open(info, "rb") as f:
+            text = f.read().decode("latin-1")
+        self.assertIn("[AutoInform]\r\n", text)
+        with open(info, "wb") as f:
+            f.write(text.replace("[AutoInform]\r\n", '[AutoInform]\r\nDownloadURL_INFORM="   "\r\n', 1).encode("latin-1"))
+        self.informed_agent()
+        fields = self.dialog()
+        width, height = (int(v) for v in fields["client"][0].split())
+        self.assertEqual([c[:5] for c in self.children(fields)], [("RICHEDIT", 3, 0, width - 3, height)])
+        self.assertEqual(self.drive("close"), 0)
+        self.assertTrue(self.inform_end())
+
     def test_empty_body_opens_the_address_at_once(self):
         self.publish_page("", "--inform-url", windows_path(self.opener))
         self.informed_agent()

@@ -283,6 +283,16 @@ class UpdateTests(UpdateTestCase):
         self.assertEqual(self.original_value("VersionOriginal"), "2")
         self.assertEqual(self.product_starts(), 1)
 
+    def test_product_not_running_is_not_started(self):
+        self.publish_update(RestartProcess=1)
+        self.running_agent()
+        self.check_now()
+        self.assertTrue(self.wait_update_end())
+        # Nothing was shut down, so nothing is started again.
+        self.assertTrue(self.traced_plain("FALSE TRUE >%s<" % windows_path(self.product_exe)))
+        self.assertEqual(self.product_starts(), 0)
+        self.assertFalse(self.product_running())
+
     def test_failed_setup_changes_nothing_but_the_download(self):
         self.publish_update(exit_code=3, completed=False, RestartProcess=1, InformFinish=1)
         self.start_product()
