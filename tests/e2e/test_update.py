@@ -32,7 +32,8 @@ class UpdateTestCase(AgentTestCase):
         super().setUp()
         self.record_path = self.path("record.txt")
         self.product_log = self.path("product.txt")
-        self.product_folder = self.path("product")
+        # A blank in the folder, as under "Program Files": the restart must quote the path.
+        self.product_folder = self.path("installed product")
         os.makedirs(self.product_folder)
         self.product_exe = os.path.join(self.product_folder, "Product.exe")
         shutil.copy(HELPER, self.product_exe)
