@@ -28,6 +28,17 @@ LAUNCH_LINE = r" ==== WinExec\(Engine\.exe\) >>(.*)<<"
 RESULT_LINE = r" ==== LaunchSetupEngine: Completed=(TRUE|FALSE) ExitCode=(\d+)"
 
 
+def read_record(path):
+    """The test engine's record: key -> list of values, empty when the engine never ran."""
+    found = {}
+    if os.path.exists(path):
+        with open(path, "rb") as f:
+            for line in f.read().decode("latin-1").splitlines():
+                key, value = line.split("=", 1)
+                found.setdefault(key, []).append(value)
+    return found
+
+
 def read_bytes(path):
     with open(path, "rb") as f:
         return f.read()
@@ -70,13 +81,7 @@ class LaunchTestCase(WineTestCase):
     # --- what happened -------------------------------------------------------------------------
 
     def record(self):
-        """The engine's record: key -> list of values, empty when the engine never ran."""
-        found = {}
-        if os.path.exists(self.record_path):
-            for line in self.read_text(self.record_path).splitlines():
-                key, value = line.split("=", 1)
-                found.setdefault(key, []).append(value)
-        return found
+        return read_record(self.record_path)
 
     def launch_lines(self):
         return [re.fullmatch(r"\d+" + LAUNCH_LINE, line).group(1) for line in self.trace.matching(LAUNCH_LINE)]

@@ -12,7 +12,7 @@ import unittest
 
 from test_agent import AgentTestCase, ini, setUpModule, tearDownModule  # noqa: F401 (module fixtures)
 import test_agent
-from test_launch import ENGINE, read_bytes
+from test_launch import ENGINE, read_bytes, read_record
 from ulvtest import SOURCE, WIN64, WINE_RUN, wait_until, windows_path
 
 HELPER = os.path.join(WIN64, "tools", "wintest", "ulvhelperproc.exe")
@@ -94,12 +94,7 @@ class UpdateTestCase(AgentTestCase):
         self.assertTrue(wait_until(lambda: not self.product_running(), 30), "the product did not close")
 
     def record(self):
-        found = {}
-        if os.path.exists(self.record_path):
-            for line in self.read_text(self.record_path).splitlines():
-                key, value = line.split("=", 1)
-                found.setdefault(key, []).append(value)
-        return found
+        return read_record(self.record_path)
 
     def check_now(self):
         """An automatic check, as the timer would run it: the INFO file's questions are asked."""
