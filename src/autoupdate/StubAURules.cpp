@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "util/PathText.h"
 #include "util/USUB.h"
 #include "util/Utils.h"
 
@@ -129,8 +130,7 @@ std::string InstallNoticeText(const UpdateTexts& t, bool installForce, const std
 
 std::string ShutDownNoticeText(const UpdateTexts& t, const std::string& program)
 {
-    const size_t cut = program.find_last_of("\\/:");
-    return ReplaceText(t.s15, "PROG_NAME", cut == std::string::npos ? program : program.substr(cut + 1));
+    return ReplaceText(t.s15, "PROG_NAME", FileNamePart(program));
 }
 
 FinishNotice FinishNoticeOf(const UpdateTexts& t, bool setupCompleted, bool informFinish, bool requestedCheck,

@@ -2,13 +2,15 @@
 
 #include <richedit.h>
 
-#include "autoupdate/StubAU.h"
+#include "autoupdate/DownloadFileAU.h"
+#include "autoupdate/StubAUState.h"
 #include "autoupdate/StubAURules.h"
 #include "autoupdate/StubGlob.h"
 #include "pack/PackToken.h"
 #include "pack/StubRun.h"
 #include "util/Files.h"
 #include "util/Handles.h"
+#include "util/PathText.h"
 #include "util/SystemLibrary.h"
 #include "util/UDebug.h"
 #include "util/Utils.h"
@@ -20,7 +22,8 @@ constexpr char DialogClass[] = "URichEditBox";
 constexpr char RichEditLibrary[] = "RICHED32.DLL";
 constexpr char RichEditClass[] = "RICHEDIT";
 
-// One dialog at a time: the window procedure finds its state here.
+// Everything of one dialog; it lives in RunInformDialog's frame and its window finds it through
+// the window data, so that a dialog opened while another shows keeps each one's own state.
 struct InformDialog {
     std::string address;
     HWND window = nullptr;
@@ -28,7 +31,6 @@ struct InformDialog {
     HWND button = nullptr;
     bool closed = false;
 };
-InformDialog* g_dialog = nullptr;
 
 void OpenAddress(const std::string& address)
 {
@@ -69,8 +71,14 @@ void Paint(const InformDialog& dialog)
 
 LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    InformDialog* dialog = g_dialog;
-    if (dialog != nullptr && dialog->window == window) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        auto* created = static_cast<InformDialog*>(create->lpCreateParams);
+        created->window = window;
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+    }
+    auto* dialog = reinterpret_cast<InformDialog*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (dialog != nullptr) {
         switch (message) {
         case WM_DESTROY:
             dialog->closed = true;
@@ -113,16 +121,10 @@ void RunInformDialog(HWND parent, const std::string& caption, const std::string&
     const UniqueGdiObject textFont(CreateFace(15, charset, InformTextFace(fontName)));
     const ScopedWindowClass registration(instance, DialogClass, DialogProc);
 
-    // A dialog opened while another shows (a tick of a newer publication) gets the procedure's
-    // attention until it closes; the older one's state comes back then.
-    InformDialog* const outer = g_dialog;
-    g_dialog = &dialog;
-    const ScopeExit restore([outer] { g_dialog = outer; });
-
     const WindowPlace place = CentredPlace(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), width, height);
     dialog.window = CreateWindowExA(WS_EX_DLGMODALFRAME, DialogClass, caption.c_str(),
                                     WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, place.left, place.top,
-                                    width, height, parent, nullptr, instance, nullptr);
+                                    width, height, parent, nullptr, instance, &dialog);
     if (dialog.window == nullptr)
         return;
     DWORD textStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_WANTRETURN;
@@ -202,9 +204,7 @@ bool PerformAutoInform()
         NotifyMonitor(41, 2);
         if (ok) {
             TraceLine(" ==== PerformAutoInform-3 ====");
-            const std::string name = NameOfInformFile();
-            const size_t cut = name.find_last_of("\\/:");
-            const std::string page = ReadFilePart(ExeFolder(true) + (cut == std::string::npos ? name : name.substr(cut + 1)), 0, 0);
+            const std::string page = ReadFilePart(ExeFolder(true) + FileNamePart(NameOfInformFile()), 0, 0);
             const std::string body = TokenFromText(page).rest;
             result = ShowInform(StubWindow(), AutoUpdateText("s34", "New Version"), AutoUpdateText("s35", "Download"),
                                 MsgBoxCharSet(), MsgBoxFontSize(), MsgBoxFontName(), false, AutoInformH(),

@@ -2,13 +2,15 @@
 
 #include "autoupdate/StubUpdate.h"
 
-#include "autoupdate/StubAU.h"
+#include "autoupdate/DownloadFileAU.h"
+#include "autoupdate/StubAUState.h"
 #include "autoupdate/StubAURules.h"
 #include "autoupdate/StubGlob.h"
 #include "pack/PackX.h"
 #include "pack/StubRun.h"
 #include "setup/StubSetup.h"
 #include "ui/UMsgBox.h"
+#include "util/PathText.h"
 #include "util/Common.h"
 #include "util/Files.h"
 #include "util/Process.h"
@@ -44,12 +46,6 @@ bool NoticeOrQuestion(bool force, const std::string& text)
     return AskYesNo(0, text, MsgBoxTitle("Confirm"), MsgBoxButtons(), MsgBoxCharSet());
 }
 
-std::string FileNamePart(const std::string& path)
-{
-    const size_t cut = path.find_last_of("\\/:");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 // The product ended by the method the INFO file names (its exact text); every method but "Don't
 // Shut Down" then waits, without a limit, until the program no longer runs.
 void ShutDownProduct(const std::string& program, const std::string& method, const UpdateTexts& texts)
@@ -79,9 +75,9 @@ bool DownloadAndInstall()
     const bool asked = RequestedCheck() != 1;  // the user's own check skips the questions
     bool go = true;
     if (RequestConfirmationBeforeDownload() && asked) {
-        go = NoticeOrQuestion(RequestConfirmationBeforeDownloadForce(),
-                              DownloadNoticeText(texts, RequestConfirmationBeforeInstall(),
-                                                 RequestConfirmationBeforeDownloadForce(), InfoProgramName()));
+        const bool force = RequestConfirmationBeforeDownloadForce();
+        go = NoticeOrQuestion(force, DownloadNoticeText(texts, RequestConfirmationBeforeInstall(), force,
+                                                        InfoProgramName()));
         WaitPumping(0, 500);
     }
     if (!go)
@@ -95,8 +91,8 @@ bool DownloadAndInstall()
     NotifyMonitor(41, 2);
     go = ok;
     if (ok && RequestConfirmationBeforeInstall() && asked) {
-        go = NoticeOrQuestion(RequestConfirmationBeforeInstallForce(),
-                              InstallNoticeText(texts, RequestConfirmationBeforeInstallForce(), InfoProgramName()));
+        const bool force = RequestConfirmationBeforeInstallForce();
+        go = NoticeOrQuestion(force, InstallNoticeText(texts, force, InfoProgramName()));
         WaitPumping(0, 100);
     }
     if (!go)

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "pack/PackX.h"
+#include "util/UtilsWin.h"
 
 namespace {
 
@@ -33,6 +34,13 @@ void LoadOwnFileInfo(const std::string& path)
 }
 
 bool ThisIs_AutoUpdateProg() { return g_isAgent; }
+
+std::string OwnFileName()
+{
+    const std::string path = ExePath();
+    const size_t cut = path.find_last_of("\\:");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
 
 void SetStubWindowFace(const StubWindowFace& face)
 {

@@ -20,6 +20,8 @@ TGFileInfo& OwnFileInfo();
 void LoadOwnFileInfo(const std::string& path);
 // This executable is an auto-update agent (the own container's role byte, kept from the load).
 bool ThisIs_AutoUpdateProg();
+// The program file's name without its folder.
+std::string OwnFileName();
 
 // --- the stub window, as the workers see it -------------------------------------------------------
 struct StubWindowFace {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "util/PathText.h"
 #include "util/USUB.h"
 #include "util/Utils.h"
 
@@ -36,8 +37,7 @@ FileDescriptor ParseDescriptor(const std::string& descriptor)
 
 std::string AgentFileName(const std::string& agentName)
 {
-    const size_t cut = agentName.find_last_of("\\/:");
-    return cut == std::string::npos ? agentName : agentName.substr(cut + 1);
+    return FileNamePart(agentName);
 }
 
 bool AgentCopyWanted(const std::string& agentName, const std::string& containerFile)

@@ -37,18 +37,6 @@ std::string g_alternativeWorkFolder;
 // The status label's font; the label uses it until the next SetStatusText replaces it.
 UniqueGdiObject g_statusFont;
 
-bool FolderExists(const std::string& folder)
-{
-    const DWORD attributes = GetFileAttributesA(SetTrailingBackslash(folder, false).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool FileExists(const std::string& path)
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 std::string SettingsFileBeside(const std::string& fileName)
 {
     return fileName.empty() ? std::string() : ExeFolder(true) + fileName;

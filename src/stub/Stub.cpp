@@ -3,6 +3,7 @@
 #include "stub/Stub.h"
 
 #include "autoupdate/StubAU.h"
+#include "autoupdate/StubAUState.h"
 #include "autoupdate/StubGlob.h"
 #include "pack/PackX.h"
 #include "setup/StubSetup.h"
@@ -37,19 +38,7 @@ bool WindowClassExists(const std::string& className)
 
 }  // namespace
 
-std::string OwnFileName()
-{
-    const std::string path = ExePath();
-    const size_t cut = path.find_last_of("\\:");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 const std::string& StubClassName() { return g_stubClassName; }
-
-bool X_ExeIsRunning()
-{
-    return WindowClassExists(TransientClassNameFor(OwnFileInfo().AgentExeName()));
-}
 
 bool ThisIs_Plain_AutoUpdate_Exe() { return IsPlainAgent(RoleInputs()); }
 bool ThisIs_X_AutoUpdate_Exe() { return IsTransientAgent(RoleInputs()); }

@@ -4,13 +4,10 @@
 
 #include "pack/StubRun.h"  // the own container, the window face and the exit code of the run
 
-// The program file's name without its folder.
-std::string OwnFileName();
 // Window class of this run's main window, also the single-instance key.
 const std::string& StubClassName();
 
 // Role tests, as the main routine evaluates them.
-bool X_ExeIsRunning();
 bool ThisIs_Plain_AutoUpdate_Exe();
 bool ThisIs_X_AutoUpdate_Exe();
 bool SpanCopyWanted();

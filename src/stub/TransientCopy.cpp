@@ -4,7 +4,7 @@
 
 #include "autoupdate/StubGlob.h"
 #include "pack/PackX.h"
-#include "stub/Stub.h"
+#include "pack/StubRun.h"
 #include "stub/StubDispatch.h"
 #include "stub/StubWin.h"
 #include "util/Process.h"
@@ -21,6 +21,12 @@ std::string TransientCopyPath()
 }
 
 }  // namespace
+
+bool X_ExeIsRunning()
+{
+    const std::string className = TransientClassNameFor(OwnFileInfo().AgentExeName());
+    return !className.empty() && FindWindowA(className.c_str(), nullptr) != nullptr;
+}
 
 void CreateAndRun_X_Exe()
 {

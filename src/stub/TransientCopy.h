@@ -3,6 +3,8 @@
 // folder, starts that transient copy hidden, and forwards its control switches to the copy's
 // window.
 
+// The transient copy's window exists (its class is named after the agent).
+bool X_ExeIsRunning();
 // Makes and starts the transient copy (unless one runs, or "/_ZZ=99" asks for a fresh one).
 void CreateAndRun_X_Exe();
 // Posts the control switches ("/STOP=", "/WM_MSG=", "/TEST=") to the transient copy's window.

@@ -1,3 +1,4 @@
+#include "util/PathText.h"
 #include "util/CommandLine.h"
 
 #include "util/USUB.h"
@@ -9,12 +10,6 @@ namespace {
 size_t FindCI(const std::string& sub, const std::string& text)
 {
     return UpperCase(text).find(UpperCase(sub));
-}
-
-std::string FileNamePart(const std::string& path)
-{
-    const size_t cut = path.find_last_of("\\:/");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 // Cuts the line after the first occurrence of `what` (ignoring case); true when found.

@@ -174,16 +174,16 @@ std::string System16Folder()
     const size_t at = candidate.rfind("32");
     if (at != std::string::npos)
         candidate.erase(at, 2);
-    if (IsExistingFolder(candidate))
+    if (FolderExists(candidate))
         return candidate;
     const std::string windowsSystem = WindowsFolder(true) + "System";
-    return IsExistingFolder(windowsSystem) ? windowsSystem : system;
+    return FolderExists(windowsSystem) ? windowsSystem : system;
 }
 
 std::string FontsFolder()
 {
     const std::string registered = ReadRegistryString(ShellFoldersKey, "Fonts", "", RegistryView64);
-    return IsExistingFolder(registered) ? registered : WindowsFolder(true) + "Fonts";
+    return FolderExists(registered) ? registered : WindowsFolder(true) + "Fonts";
 }
 
 std::string RegistryStartMenuFolder()

@@ -122,6 +122,20 @@ int64_t SeekFile(HANDLE file, int origin, int64_t distance)
     return position.QuadPart;
 }
 
+bool FileExists(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FolderExists(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    const DWORD attributes = GetFileAttributesA(SetTrailingBackslash(path, false).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 int64_t FileSizeByName(const std::string& path)
 {
     WIN32_FIND_DATAA fd{};

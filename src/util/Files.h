@@ -13,6 +13,10 @@
 // Moves the file pointer of an open file by `distance` from `origin` (0 start, 1 current
 // position, 2 end). The new position, or -1 when it cannot be moved there.
 int64_t SeekFile(HANDLE file, int origin, int64_t distance);
+// `path` names an existing file (not a folder).
+bool FileExists(const std::string& path);
+// `path` names an existing folder (a trailing backslash is allowed; an empty path is none).
+bool FolderExists(const std::string& path);
 // The size recorded in the directory entry of `path` (which also works for files that another
 // program holds open exclusively); 0 when there is no such entry.
 int64_t FileSizeByName(const std::string& path);

@@ -24,6 +24,12 @@ bool EndsWithSeparator(const std::string& path, LeadByteTest isLead)
 
 }  // namespace
 
+std::string FileNamePart(const std::string& path)
+{
+    const size_t cut = path.find_last_of("\\/:");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
 std::string SetTrailingBackslashOf(const std::string& path, bool add, LeadByteTest isLead)
 {
     std::string p = path;

@@ -11,6 +11,9 @@ using LeadByteTest = bool (*)(unsigned char);
 // The test of a single-byte code page: no byte ever starts a double-byte character.
 bool NoLeadBytes(unsigned char);
 
+// The part of `path` after its last "\", "/" or ":" (the whole path when it has none).
+std::string FileNamePart(const std::string& path);
+
 // One trailing backslash removed (only from paths of 3 characters or more, so that a lone "\"
 // and a drive's "X\" keep theirs), then one appended when `add` is set.
 std::string SetTrailingBackslashOf(const std::string& path, bool add, LeadByteTest isLead = NoLeadBytes);

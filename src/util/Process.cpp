@@ -1,3 +1,4 @@
+#include "util/PathText.h"
 #include "util/Process.h"
 
 #include <tlhelp32.h>
@@ -72,12 +73,6 @@ bool UsePsapi()
 // Room for any path the system hands out; a name that fills it is taken as cut off and unread,
 // so that a truncated path can never match.
 constexpr DWORD kNameRoom = 1024;
-
-std::string FileNamePart(const std::string& path)
-{
-    const size_t cut = path.find_last_of("\\/:");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
 
 // The short (8.3) form of an existing file's path; empty when there is none.
 std::string ShortForm(const std::string& path)

@@ -97,14 +97,6 @@ std::string ShellFolderPath(int csidl)
     return BufferText(buf);
 }
 
-bool IsExistingFolder(const std::string& path)
-{
-    if (path.empty())
-        return false;
-    const DWORD attributes = GetFileAttributesA(SetTrailingBackslash(path, false).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 std::string ShellFolderQueries::WindowsFolder() const
 {
     return ::WindowsFolder(false);

@@ -4,15 +4,14 @@
 // shell does not know it. Every answer is a folder without trailing backslash, or empty.
 #include <string>
 
+#include "util/Files.h"
+
 // Way A: "SHGetSpecialFolderPathA" of "shell32.dll" for the CSIDL number, without creating the
 // folder. Way B: "SHGetFolderPathA" of "SHFolder.dll" (CSIDL_FLAG_CREATE, 0x8000, in the number
 // makes the shell create a missing folder). Each loads its library and looks the function up at
 // every call; a missing library or function, or a failing call, gives an empty text.
 std::string ShellSpecialFolderPath(int csidl);
 std::string ShellFolderPath(int csidl);
-
-// True when `path` names an existing folder (a trailing backslash is allowed).
-bool IsExistingFolder(const std::string& path);
 
 // What the fallback chains ask of the system; tests replace single answers to walk the chains.
 class ShellFolderQueries {
@@ -22,7 +21,7 @@ public:
     virtual std::string FolderPath(int csidl) const { return ShellFolderPath(csidl); }
     virtual std::string WindowsFolder() const;          // without trailing backslash
     virtual std::string RegisteredOwner() const;
-    virtual bool FolderExists(const std::string& path) const { return IsExistingFolder(path); }
+    virtual bool FolderExists(const std::string& path) const { return ::FolderExists(path); }
 };
 const ShellFolderQueries& SystemShellFolderQueries();
 

@@ -82,8 +82,8 @@ TEST(ShellDir, BothWaysAnswerWithExistingFolders)
 {
     const std::string documents = ShellFolderPath(CsidlPersonalCreate);
     const std::string desktop = ShellSpecialFolderPath(CsidlDesktopDirectory);
-    EXPECT_TRUE(IsExistingFolder(documents)) << documents;
-    EXPECT_TRUE(IsExistingFolder(desktop)) << desktop;
+    EXPECT_TRUE(FolderExists(documents)) << documents;
+    EXPECT_TRUE(FolderExists(desktop)) << desktop;
     EXPECT_EQ(ShellFolderPath(-1), "");   // a number the shell does not know
 }
 
@@ -104,7 +104,7 @@ TEST(ShellDir, EveryFolderExistsOnTheRealSystem)
           ShellFolderId::AllUsersStartMenu, ShellFolderId::UserPrograms, ShellFolderId::AllUsersPrograms,
           ShellFolderId::UserDesktop, ShellFolderId::AllUsersDesktop}) {
         const std::string folder = ShellFolder(id);
-        EXPECT_TRUE(IsExistingFolder(folder)) << static_cast<int>(id) << ": " << folder;
+        EXPECT_TRUE(FolderExists(folder)) << static_cast<int>(id) << ": " << folder;
     }
     EXPECT_TRUE(SameText(ShellFolder(ShellFolderId::UserAppData), Env("APPDATA")));
     EXPECT_TRUE(SameText(ShellFolder(ShellFolderId::UserLocalAppData), Env("LOCALAPPDATA")));
@@ -250,7 +250,7 @@ TEST(CommonWinFolders, System16Folder)
 {
     // 'C:\windows\system32' without its "32" is also the Windows folder's "System".
     const std::string system16 = WindowsFolder(true) + "system";
-    const bool made = !IsExistingFolder(system16) && CreateDirectoryA(system16.c_str(), nullptr);
+    const bool made = !FolderExists(system16) && CreateDirectoryA(system16.c_str(), nullptr);
     EXPECT_TRUE(SameText(System16Folder(), system16));
     if (made) {
         RemoveDirectoryA(system16.c_str());
