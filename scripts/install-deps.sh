@@ -14,6 +14,7 @@ packages=(
   wine64 wine
   xvfb xauth x11-utils imagemagick
   nginx openssl ca-certificates curl locales
+  libssl-dev osslsigncode
 )
 
 missing=()

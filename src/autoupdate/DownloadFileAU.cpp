@@ -12,7 +12,9 @@
 #include "pack/StubRun.h"
 #include "setup/StubSetup.h"
 #include "ui/UMsgBox.h"
+#include "util/FileHash.h"
 #include "util/Files.h"
+#include "util/HashText.h"
 #include "util/PathText.h"
 #include "util/UDebug.h"
 #include "util/Utils.h"
@@ -68,13 +70,20 @@ bool DownloadFileAU(const std::string& address, const std::string& file, uint8_t
         ShowWindow(StubWindow(), SW_SHOW);
     SetStatusText(StubStatusLabel(), DownloadLabel(kind), MsgBoxFontName(), MsgBoxCharSet(), MsgBoxFontSize());
 
+    // Nothing larger than its publication allows is taken in, from a server or a folder.
+    const uint64_t limit = kind == KindInfoFile    ? InfoFileLimit
+                           : kind == KindUpdateFile ? PublishedDownloadLimit(SizeOfUpdateFile())
+                                                    : PublishedDownloadLimit(SizeOfInformFile());
     bool fetched = false;  // something arrived to be judged
     if (FileExists(source)) {
         // A local or network folder (and the test mode's folder).
-        if (kind == KindInfoFile) {
+        const int64_t size = FileSizeByName(source);
+        if (size > 0 && static_cast<uint64_t>(size) > limit) {
+            error = source + " --- File too large: more than " + IntToStr(static_cast<int64_t>(limit)) + " bytes";
+        } else if (kind == KindInfoFile) {
             content = ReadFilePart(source, 0, 0);
             fetched = true;
-        } else if (FileSizeByName(source) > 0) {
+        } else if (size > 0) {
             // Copied rather than read: an update can be far larger than memory wants to hold.
             localPath = ExeFolder(true) + name;
             fetched = CopyFileA(source.c_str(), localPath.c_str(), FALSE) != FALSE;
@@ -90,7 +99,7 @@ bool DownloadFileAU(const std::string& address, const std::string& file, uint8_t
         if (kind != KindInfoFile)
             localPath = ExeFolder(true) + name;
         HTTP_DownloadFile_Incremental(RequestedCheck() == 1 ? StubWindow() : nullptr, source, localPath, error,
-                                      &SharedProgBar(StubProgress), content);
+                                      &SharedProgBar(StubProgress), content, limit);
         fetched = error.empty();
         WaitPumping(0, 500);
     }
@@ -115,11 +124,18 @@ bool DownloadFileAU(const std::string& address, const std::string& file, uint8_t
     if (error.empty() && !fetched)
         error = source + " --- File Not Found !";
     if (error.empty()) {
-        success = true;
-        if (!UpdateTokenMatches(OwnFileInfo(), localPath,
-                                kind == KindUpdateFile ? TokenKindSetup : TokenKindInformPage)) {
-            success = false;
-            const std::string message = ErrorPageText(localPath, "", source, "Bad Secret Token!", false);
+        // A published hash is checked first: a file that is not the published one is not even
+        // looked into. Either refusal costs the file.
+        const std::string published = kind == KindUpdateFile ? SHA256OfUpdateFile() : SHA256OfInformFile();
+        std::string refusal;
+        if (!published.empty() && !Sha256Accepts(published, FileSha256(localPath)))
+            refusal = "Bad SHA-256 Hash!";
+        else if (!UpdateTokenMatches(OwnFileInfo(), localPath,
+                                     kind == KindUpdateFile ? TokenKindSetup : TokenKindInformPage))
+            refusal = "Bad Secret Token!";
+        success = refusal.empty();
+        if (!success) {
+            const std::string message = ErrorPageText(localPath, "", source, refusal, false);
             DeleteFileA(localPath.c_str());
             LogLine("ERROR: " + message);
             ShowAgentError(message);

@@ -76,6 +76,11 @@ bool SizeWithinMargin(int32_t actual, int32_t expected)
     return (difference < 0 ? -difference : difference) < 100;
 }
 
+uint64_t PublishedDownloadLimit(int32_t published)
+{
+    return static_cast<uint64_t>(published > 0 ? published : 0) + 99;
+}
+
 int32_t EligibilityCode(const EligibilityInputs& in, const std::function<bool()>& sizeMatches)
 {
     if (!in.infoDownloaded)

@@ -51,6 +51,11 @@ bool ReAskDue(int64_t reAskLast, int64_t reAskInterval, int64_t now);
 bool VersionValid(const std::string& validVersions, int32_t versionOriginal);
 // The size on the server (-1 unknown) is within 100 bytes of the published one.
 bool SizeWithinMargin(int32_t actual, int32_t expected);
+// The most bytes an update or inform file published with `published` bytes may arrive with: the
+// size test's margin and no more, so a body that keeps growing is cut off there.
+uint64_t PublishedDownloadLimit(int32_t published);
+// The most an INFO file may hold: it is read into memory, and a few kilobytes is its usual size.
+constexpr uint64_t InfoFileLimit = 1048576;
 // The number of tests passed, 0 to 6 (6: the publication applies). `sizeMatches` is asked only
 // when the first five tests passed.
 int32_t EligibilityCode(const EligibilityInputs& in, const std::function<bool()>& sizeMatches);

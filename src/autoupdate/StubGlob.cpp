@@ -77,6 +77,7 @@ int32_t MsgBoxFontSize() { return Integer32(OriginalFilePath(), "MsgBox", "FontS
 std::string DownloadURL_UPDATE() { return Text(InfoFilePath(), NewSetup, "DownloadURL_UPDATE"); }
 std::string NameOfUpdateFile() { return Text(InfoFilePath(), NewSetup, "NameOfUpdateFile"); }
 int32_t SizeOfUpdateFile() { return Integer32(InfoFilePath(), NewSetup, "SizeOfUpdateFile", 0); }
+std::string SHA256OfUpdateFile() { return Text(InfoFilePath(), NewSetup, "SHA256OfUpdateFile"); }
 bool RequestConfirmationBeforeDownload() { return InfoFlag("RequestConfirmationBeforeDownload", SlotConfirmDownload); }
 bool RequestConfirmationBeforeDownloadForce()
 {
@@ -103,6 +104,7 @@ bool IsAutoInform() { return Integer(InfoFilePath(), "General", "AutoInform", 0)
 std::string DownloadURL_INFORM() { return Text(InfoFilePath(), "AutoInform", "DownloadURL_INFORM"); }
 std::string NameOfInformFile() { return Text(InfoFilePath(), "AutoInform", "NameOfInformFile"); }
 int32_t SizeOfInformFile() { return Integer32(InfoFilePath(), "AutoInform", "SizeOfInformFile", 0); }
+std::string SHA256OfInformFile() { return Text(InfoFilePath(), "AutoInform", "SHA256OfInformFile"); }
 int32_t AutoInformW() { return Integer32(InfoFilePath(), "AutoInform", "AutoInformW", 360); }
 int32_t AutoInformH() { return Integer32(InfoFilePath(), "AutoInform", "AutoInformH", 360); }
 

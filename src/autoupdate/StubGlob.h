@@ -45,6 +45,9 @@ int32_t MsgBoxFontSize();
 std::string DownloadURL_UPDATE();
 std::string NameOfUpdateFile();
 int32_t SizeOfUpdateFile();
+// The update file's SHA-256 as published (64 hexadecimal digits); empty when the publisher named
+// none, and the file is then trusted on its token alone.
+std::string SHA256OfUpdateFile();
 // The flags that have an override slot answer through it.
 bool RequestConfirmationBeforeDownload();
 bool RequestConfirmationBeforeDownloadForce();
@@ -67,6 +70,7 @@ bool IsAutoInform();
 std::string DownloadURL_INFORM();
 std::string NameOfInformFile();
 int32_t SizeOfInformFile();
+std::string SHA256OfInformFile();  // as SHA256OfUpdateFile, for the inform file
 int32_t AutoInformW();
 int32_t AutoInformH();
 

@@ -108,6 +108,12 @@ std::string ReadFailureDetail()
     return detail.empty() ? std::string() : " (" + detail + ")";
 }
 
+// The failure of a body beyond what its caller allowed.
+std::string TooLargeText(const std::string& displayName, uint64_t limit)
+{
+    return displayName + " --- File too large: more than " + IntToStr(static_cast<int64_t>(limit)) + " bytes";
+}
+
 // Where the body goes: a file kept open for the whole transfer (created on the first block, so a
 // body that never starts leaves no file), or memory.
 class BodySink {
@@ -312,7 +318,7 @@ uint32_t DownloadBlockSize(uint32_t size)
 }
 
 void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, const std::string& localFile,
-                                   std::string& error, TProgBar* bar, std::string& content)
+                                   std::string& error, TProgBar* bar, std::string& content, uint64_t limit)
 {
     const std::string displayName = DisplayName(url);
     error.clear();
@@ -337,6 +343,8 @@ void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, 
             const bool sizeKnown = size != 0xFFFFFFFF;
             if (size == 0) {
                 error = url + " --- File Not Found !";
+            } else if (limit > 0 && sizeKnown && size > limit) {
+                error = TooLargeText(displayName, limit);
             } else {
                 if (reinterpret_cast<UINT_PTR>(progressWindow) > 10)
                     ShowWindow(progressWindow, SW_SHOW);
@@ -358,6 +366,7 @@ void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, 
                     bar->ProgressCaption(displayName);
 
                 BodySink sink(temporaryFile, content);
+                bool tooLarge = false;
                 std::array<char, DownloadBufferSize> buffer;
                 DWORD read = 0;
                 do {
@@ -368,7 +377,11 @@ void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, 
                     const bool ok = WinINet::InternetReadFile(request.Get(), buffer.data(), block, &read) != FALSE;
                     if (ok) {
                         received += read;
-                        if (read > 0 && !sink.Append(buffer.data(), read)) {
+                        if (limit > 0 && received > limit) {
+                            error = TooLargeText(displayName, limit);
+                            tooLarge = true;
+                            read = 0;
+                        } else if (read > 0 && !sink.Append(buffer.data(), read)) {
                             error = displayName + " --- Error writing file " + temporaryFile + ReadFailureDetail();
                             read = 0;
                         }
@@ -387,8 +400,11 @@ void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, 
                         bar->ProgressStep(text);
                 } while (read > 0 && !DownloadAbortFlag());
                 sink.Close();
+                // A body beyond its limit is not worth resuming: it goes at once, whatever it is.
+                if (tooLarge && !temporaryFile.empty())
+                    DeleteFileA(temporaryFile.c_str());
 
-                if (DownloadAbortFlag())
+                if (DownloadAbortFlag() && !tooLarge)
                     error = "Download Aborted";
                 // A body that ends before its announced length was cut off (a dropped connection
                 // ends the read like the end of the data does): never a finished file.

@@ -73,9 +73,11 @@ int32_t HTTP_GetFileSize(const std::string& url);
 // can be taken for the new file. `error` is empty on success; on any failure `content` is empty,
 // no file has the local name, and a partial body stays under its temporary name. A body shorter
 // than its Content-Length is a failure; a body without Content-Length is complete when the server
-// ends it.
+// ends it. A `limit` above 0 caps the body: a larger announced length fails before the first block,
+// and a body that grows past the limit stops there and leaves nothing behind (no partial file
+// either), so an endless or oversized body never fills memory or the disk.
 void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, const std::string& localFile,
-                                   std::string& error, TProgBar* bar, std::string& content);
+                                   std::string& error, TProgBar* bar, std::string& content, uint64_t limit = 0);
 
 // --- helpers of the transfer, exposed for the tools that measure it --------------------------------
 // The address to open: as given when it names the "http://" or "https://" scheme, otherwise with

@@ -240,6 +240,7 @@ std::string TGFileInfo::DownloadToken(bool descramble) const
     return MaybeDescramble(SUB::Item(downloadList_, 3, ""), descramble);
 }
 std::string TGFileInfo::DownloadSize() const { return SUB::Item(downloadList_, 4, ""); }
+std::string TGFileInfo::DownloadSha256() const { return SUB::Item(downloadList_, 5, ""); }
 
 namespace {
 

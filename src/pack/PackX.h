@@ -97,6 +97,9 @@ public:
     bool AlwaysDownload() const;
     std::string DownloadToken(bool descramble) const;
     std::string DownloadSize() const;
+    // Item 5, written only by builders that pin the setup file: its SHA-256 (64 hexadecimal
+    // digits); empty when the web installer trusts the download token alone.
+    std::string DownloadSha256() const;
 
     // Text of `key` in the language entry selected once per process (the user's language, else
     // the only entry, else "English"); `def` when no entry is selected or the key is missing.

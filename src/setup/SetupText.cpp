@@ -3,6 +3,14 @@
 #include "pack/PackX.h"
 #include "util/Utils.h"
 
+uint64_t PinnedDownloadLimit(const std::string& sha256, const std::string& sizeText)
+{
+    if (Trim(sha256).empty())
+        return 0;
+    const int64_t size = StrToInt64Def(Trim(sizeText), 0);
+    return size > 0 ? static_cast<uint64_t>(size) : 0;
+}
+
 std::string TokenSuffix(uint32_t threadId)
 {
     return "_" + IntToStr(threadId);

@@ -26,6 +26,11 @@ inline constexpr uint32_t ExitCodeForeignSetup = 0x205500F6;    // the setup fil
 inline constexpr char TokenAtomPrefix[] = "AutoUpdateAtomTokenByUlvane";
 inline constexpr char EngineDialogClassPrefix[] = ".SDialog_Class_Name.";
 
+// The most bytes a web installer takes in for its setup file: none beyond the published size when
+// the file is pinned by a hash (any other size fails the hash anyway), no limit (0) otherwise, as a
+// setup republished under the same name may have grown.
+uint64_t PinnedDownloadLimit(const std::string& sha256, const std::string& sizeText);
+
 // "_" and the decimal id of the thread that runs the launch.
 std::string TokenSuffix(uint32_t threadId);
 

@@ -15,7 +15,9 @@
 #include "setup/PayloadSurvey.h"
 #include "setup/SetupText.h"
 #include "ui/UMsgBox.h"
+#include "util/FileHash.h"
 #include "util/Files.h"
+#include "util/HashText.h"
 #include "util/Process.h"
 #include "util/UDebug.h"
 #include "util/Utils.h"
@@ -202,7 +204,8 @@ void DownloadAndLaunchSetup(const std::string& workFolder, const std::string& lo
         TProgBar& bar = SharedProgBar(StubProgress);
         if (error.empty()) {
             std::string unused;
-            HTTP_DownloadFile_Incremental(hidden ? nullptr : StubWindow(), address, setupFile, error, &bar, unused);
+            HTTP_DownloadFile_Incremental(hidden ? nullptr : StubWindow(), address, setupFile, error, &bar, unused,
+                                          PinnedDownloadLimit(own.DownloadSha256(), own.DownloadSize()));
             downloaded = error.empty();
             if (!downloaded)
                 failureCode = ExitCodeDownloadFailed;
@@ -212,6 +215,12 @@ void DownloadAndLaunchSetup(const std::string& workFolder, const std::string& lo
         WaitPumping(0, 700);
     }
 
+    // A pinned setup must be the very file its web installer was built for, before anything else
+    // is read from it; a copy beside the launcher is held to it as well.
+    if (error.empty() && !own.DownloadSha256().empty() && !Sha256Accepts(own.DownloadSha256(), FileSha256(setupFile))) {
+        error = ErrorPageText(setupFile, "", address, "Bad SHA-256 Hash!", false);
+        failureCode = ExitCodeForeignSetup;
+    }
     if (error.empty()) {
         const TGFileInfo setup(setupFile);
         if (!DownloadTokensMatch(own, setup)) {

@@ -148,6 +148,15 @@ TEST(StubAURules, EligibilityTests)
     EXPECT_TRUE(SizeWithinMargin(-1, 0));  // unknown against unpublished
     EXPECT_FALSE(SizeWithinMargin(INT32_MIN, INT32_MAX));
     EXPECT_FALSE(SizeWithinMargin(INT32_MAX, -1));
+
+    // A download is cut off exactly where the size test would refuse it anyway.
+    for (const int32_t published : {0, 1, 1000000, INT32_MAX - 99}) {
+        const uint64_t limit = PublishedDownloadLimit(published);
+        EXPECT_TRUE(SizeWithinMargin(static_cast<int32_t>(limit), published)) << published;
+        EXPECT_FALSE(SizeWithinMargin(static_cast<int32_t>(limit + 1), published)) << published;
+    }
+    EXPECT_EQ(PublishedDownloadLimit(INT32_MAX), uint64_t{INT32_MAX} + 99);  // no 32-bit overflow
+    EXPECT_EQ(PublishedDownloadLimit(-5), 99u);  // a damaged size allows next to nothing
 }
 
 TEST(StubAURules, EligibilityChain)

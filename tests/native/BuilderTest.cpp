@@ -238,7 +238,7 @@ TEST(Builder, ChecksumIsComputedUnlessGivenAndHeaderCountCanBeOverridden)
 {
     ContainerPlan plan;
     plan.stubBytes = MakeStub();
-    plan.download = DownloadInfo{"http://host/dl/", "setup.exe", true, "", "123"};
+    plan.download = DownloadInfo{"http://host/dl/", "setup.exe", true, "", "123", ""};
     const std::string first = BuildContainer(plan);
     std::string t = Parse(first, 3).trailer;
     EXPECT_NE(U32(t, 16), 1234u);
@@ -260,7 +260,7 @@ TEST(Builder, TokensAreStoredScrambled)
     ContainerPlan plan;
     plan.stubBytes = MakeStub();
     plan.update.token = "T0k";
-    plan.download = DownloadInfo{"http://host/dl/", "setup.exe", false, "D0k", ""};
+    plan.download = DownloadInfo{"http://host/dl/", "setup.exe", false, "D0k", "", ""};
     const Parsed p = Parse(BuildContainer(plan), 3);
     const std::string update = SUB::Item(p.headers[1], 3, "");
     const std::string download = SUB::Item(p.headers[2], 3, "");
@@ -793,21 +793,21 @@ TEST(Builder, BadInputsAreRefusedNamingTheCulprit)
         {"bar in update token", [](ContainerPlan& s, const TempDir&) { s.update.token = "t|"; },
          "--update-token"},
         {"bar in download token",
-         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "|", ""}; },
+         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "|", "", ""}; },
          "--download-token"},
         {"bar in download file",
-         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f|", false, "", ""}; },
+         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f|", false, "", "", ""}; },
          "--download-file"},
         {"size not a number",
-         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "", "12a"}; },
+         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "", "12a", ""}; },
          "--download-size must be a decimal byte count up to 2147483647: '12a'"},
         {"size beyond 32 bits",
          [](ContainerPlan& s, const TempDir&) {
-             s.download = DownloadInfo{"u", "f", false, "", "2147483648"};
+             s.download = DownloadInfo{"u", "f", false, "", "2147483648", ""};
          },
          "--download-size"},
         {"negative size",
-         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "", "-1"}; },
+         [](ContainerPlan& s, const TempDir&) { s.download = DownloadInfo{"u", "f", false, "", "-1", ""}; },
          "--download-size"},
         {"short stub", [](ContainerPlan& s, const TempDir&) { s.stubBytes = MakeStub(257); },
          "the stub has 257 bytes"},
@@ -882,7 +882,7 @@ fs::path BuildRealSetup(Fixture& f, const std::string& token)
     ContainerPlan plan = f.plan;
     plan.mainFile = "Engine.exe";
     if (!token.empty())
-        plan.download = DownloadInfo{"http://host/dl/", "", false, token, ""};
+        plan.download = DownloadInfo{"http://host/dl/", "", false, token, "", ""};
     const fs::path setup = f.dir / "srv/Real Setup.exe";
     fs::create_directories(setup.parent_path());
     WriteContainerFile(plan, setup);

@@ -79,7 +79,7 @@ TEST_F(ContainerRoundTrip, WithAndWithoutDataAfterTheEnd)
 
 TEST_F(ContainerRoundTrip, ThreeHeaderStringsAndEveryFlag)
 {
-    plan_.download = builder::DownloadInfo{"http://127.0.0.1/dl/", "Setup.exe", true, "DTOKEN", "1048576"};
+    plan_.download = builder::DownloadInfo{"http://127.0.0.1/dl/", "Setup.exe", true, "DTOKEN", "1048576", ""};
     plan_.flags = {true, true, true, true, true};
     plan_.roles = {true, true, true, true};
     plan_.languages = {{"English", {{"s0", "My Setup"}, {"BtnText", "|&OK|&Cancel|&Yes|&No|&Abort|&Retry|&Ignore|"}}}};

@@ -79,6 +79,7 @@ Publication AnUpdate()
     p.folderUrl = "http://host/updates";
     p.fileName = "Setup.exe";
     p.fileSize = 123456;
+    p.sha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
     p.versionNew = 7;
     p.stamp = 1700000000;
     p.validVersions = "5, 06";
@@ -97,7 +98,7 @@ Publication AnInformPage()
     p.folderUrl = "\\\\server\\share\\updates";
     p.versionNew = 2;
     p.stamp = 0;
-    p.inform = InformPublication{"Note.htm", 300, 480, 400, "http://host/news.html"};
+    p.inform = InformPublication{"Note.htm", 300, 480, 400, "http://host/news.html", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"};
     return p;
 }
 
@@ -111,6 +112,7 @@ TEST(InfoFile, ReadsBackKeyByKeyAsTheAgentReadsIt)
                     {"DownloadURL_UPDATE", "http://host/updates"},
                     {"NameOfUpdateFile", "Setup.exe"},
                     {"SizeOfUpdateFile", "123456"},
+                    {"SHA256OfUpdateFile", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
                     {"ValidVersions", "5,6"},
                     {"ProgramName", "My Product 7"},
                     {"RequestConfirmationBeforeDownload", "1"},
@@ -135,6 +137,7 @@ TEST(InfoFile, ReadsBackKeyByKeyAsTheAgentReadsIt)
                   {"AutoInform",
                    {{"NameOfInformFile", "Note.htm"},
                     {"SizeOfInformFile", "300"},
+                    {"SHA256OfInformFile", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
                     {"AutoInformW", "480"},
                     {"AutoInformH", "400"},
                     {"DownloadURL_INFORM", "http://host/news.html"}}}})},
@@ -215,6 +218,8 @@ TEST(InfoFile, RefusesWhatTheAgentWouldReadOtherwiseOrNever)
         {"no file name", [](Publication& p) { p.fileName.clear(); }},
         {"path as file name", [](Publication& p) { p.fileName = "sub\\Setup.exe"; }},
         {"size beyond 32 bits", [](Publication& p) { p.fileSize = 2147483648u; }},
+        {"digest too short", [](Publication& p) { p.sha256.pop_back(); }},
+        {"digest in capitals", [](Publication& p) { p.sha256[0] = 'B'; }},
         {"version 0", [](Publication& p) { p.versionNew = 0; }},
         {"valid version not below", [](Publication& p) { p.validVersions = "5,7"; }},
         {"bad valid versions", [](Publication& p) { p.validVersions = "5,x"; }},
@@ -235,14 +240,19 @@ TEST(InfoFile, RefusesWhatTheAgentWouldReadOtherwiseOrNever)
         {"zero width", [](Publication& p) { p.inform->width = 0; }},
         {"line end in the address", [](Publication& p) { p.inform->url = "http://h/\r"; }},
         {"page beyond 32 bits", [](Publication& p) { p.inform->size = uint64_t{1} << 32; }},
+        {"digest not hexadecimal", [](Publication& p) { p.inform->sha256[5] = 'g'; }},
     };
     for (const auto& [what, change] : inform) {
         Publication p = AnInformPage();
         change(p);
         EXPECT_THROW(BuildInfoFile(p), BuildError) << what;
     }
-    // Inner blanks, quotes and "|" are ordinary characters of a value.
+    // A publication without a digest has no digest key: the agent trusts its token alone.
     Publication p = AnUpdate();
+    p.sha256.clear();
+    EXPECT_EQ(ParseIni(BuildInfoFile(p))["NEWSETUP"].count("SHA256OFUPDATEFILE"), 0u);
+    // Inner blanks, quotes and "|" are ordinary characters of a value.
+    p = AnUpdate();
     p.programName = "My \"best\" | product";
     EXPECT_EQ(ParseIni(BuildInfoFile(p))["NEWSETUP"]["PROGRAMNAME"], p.programName);
 }

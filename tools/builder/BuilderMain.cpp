@@ -18,6 +18,7 @@
 
 #include "builder/CodePage.h"
 #include "builder/ContainerBuilder.h"
+#include "builder/FileDigest.h"
 #include "builder/InfoFileWriter.h"
 #include "pack/PackToken.h"
 #include "pack/PackX.h"
@@ -105,6 +106,11 @@ Header strings:
                           name, size and token are taken from FILE (its base name, its size
                           and the download token of its own container) unless given above
                                                                 (needs --download-url)
+  --download-hash         pin the download to FILE: its SHA-256 is stored in the download
+                          list, and the web installer runs only a file with that digest
+                          (and takes in no more bytes than its size); without it, any
+                          file with the same download token is accepted (needs
+                          --download-setup)
   None of these texts may contain "|".
 
 Tokens:
@@ -164,7 +170,10 @@ Publishing (instead of a setup; no --stub needed):
 
   --write-info OUT        write OUT as the INFO file of a publication (Windows line ends)
   --publish FILE          the published file: the new setup or, with --inform, the inform
-                          page; its base name and byte size go into the INFO file
+                          page; its base name, byte size and SHA-256 go into the INFO file
+                          (SHA256OfUpdateFile, or SHA256OfInformFile with --inform): the
+                          agent refuses a downloaded file with another digest. Publish the
+                          final file: sign a setup before writing its INFO file
   --update-url URL        folder (HTTP address or local/network path) that holds FILE
                           (DownloadURL_UPDATE); default for a setup: the update address
                           its own container carries. Required with --inform
@@ -381,6 +390,7 @@ Options ParseArguments(const std::vector<std::string>& args)
         {"--hidden", [&] { plan.update.hidden = true; }},
         {"--scrambled", [&] { o.scrambledPage = true; }},
         {"--always-download", [&] { o.download.always = true; o.downloadUsed = true; }},
+        {"--download-hash", [&] { o.download.pin = true; o.downloadUsed = true; }},
         {"--show-temp-drive-info", [&] { plan.flags.showTempDriveInfo = true; }},
         {"--next-disk-follows", [&] { plan.flags.nextDiskFollows = true; }},
         {"--span-copy-to-temp", [&] { plan.flags.spanCopyToTemp = true; }},
@@ -503,8 +513,10 @@ builder::ContainerPlan MakePlan(Options& o)
     if (o.mainArgs && !o.mainFile)
         throw UsageError("--main-args needs --main");
     if (o.downloadUsed && !o.downloadUrl)
-        throw UsageError("--download-file, --download-token, --download-size, --download-setup and "
-                         "--always-download need --download-url");
+        throw UsageError("--download-file, --download-token, --download-size, --download-setup, "
+                         "--download-hash and --always-download need --download-url");
+    if (o.download.pin && !o.download.setup)
+        throw UsageError("--download-hash needs --download-setup, the file whose SHA-256 is stored");
     if (o.trailingBytes && !plan.writeEndOfData)
         throw UsageError("--trailing-bytes needs the end-of-data field; drop --no-end-of-data");
     if (o.level)
@@ -714,6 +726,7 @@ int WriteInfo(Options& o)
         builder::InformPublication page;
         page.fileName = name;
         page.size = size;
+        page.sha256 = builder::FileSha256(file);
         if (o.informWidth)
             page.width = static_cast<int32_t>(ParseNumber("--inform-width", *o.informWidth, 32767));
         if (o.informHeight)
@@ -735,6 +748,7 @@ int WriteInfo(Options& o)
             p.folderUrl = setup.UpdateUrl();
         p.fileName = name;
         p.fileSize = size;
+        p.sha256 = builder::FileSha256(file);
     }
     if (updateUrl)
         p.folderUrl = encode(updateUrl, "--update-url");

@@ -1,6 +1,7 @@
 #include "builder/ContainerBuilder.h"
 
 #include "builder/CodePage.h"
+#include "builder/FileDigest.h"
 
 #include <zlib.h>
 
@@ -22,6 +23,7 @@
 #include "pack/PackToken.h"
 #include "pack/PackX.h"
 #include "pack/RecordName.h"
+#include "util/HashText.h"
 #include "util/Utils.h"
 
 namespace builder {
@@ -369,8 +371,12 @@ std::string BuildDownloadList(const DownloadInfo& download)
             throw BuildError("--download-size must be a decimal byte count up to 2147483647: " +
                              Quoted(download.size));
     }
+    // The digest is a sixth item that older stubs never read; an unpinned list keeps its five.
+    if (!download.sha256.empty() && PublishedSha256(download.sha256) != download.sha256)
+        throw BuildError("the download's SHA-256 must be 64 lower-case hexadecimal digits: " + Quoted(download.sha256));
     const std::string list = "|" + download.url + "|" + download.fileName + "|" +
-                             (download.always ? "1" : "") + "|" + token + "|" + download.size + "|";
+                             (download.always ? "1" : "") + "|" + token + "|" + download.size + "|" +
+                             (download.sha256.empty() ? "" : download.sha256 + "|");
     CheckHeaderString(list, "the download list");
     return list;
 }
@@ -419,6 +425,8 @@ DownloadInfo ResolveDownload(const DownloadRequest& request)
         token.pop_back();
         download.token = token;
     }
+    if (request.pin)
+        download.sha256 = FileSha256(setup);
     return download;
 }
 

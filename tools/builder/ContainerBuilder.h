@@ -78,6 +78,7 @@ struct DownloadInfo {
     bool always = false;    // always download, never use a copy beside the launcher
     std::string token;      // download token, in clear (see StoredToken)
     std::string size;       // size in bytes as decimal text, may be empty
+    std::string sha256;     // the setup file's SHA-256, 64 hex digits; empty: not pinned
 };
 
 // Bits of the trailer's flag byte.
@@ -199,6 +200,7 @@ struct DownloadRequest {
     std::optional<std::string> token;            // in clear
     std::optional<std::string> size;
     std::optional<std::filesystem::path> setup;
+    bool pin = false;                            // store the setup's SHA-256 (needs `setup`)
 };
 // The download list of `request`. A setup file gives its base name, its size in bytes and the
 // download token its own container carries, in clear, so that the launcher's comparison of the

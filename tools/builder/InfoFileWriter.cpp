@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "builder/ContainerBuilder.h"
+#include "util/HashText.h"
 #include "util/Utils.h"
 
 namespace builder {
@@ -53,6 +54,13 @@ void CheckSize(uint64_t size, const std::string& what)
 {
     if (size > INT32_MAX)
         throw BuildError(what + " has " + std::to_string(size) + " bytes; the agent takes at most 2147483647");
+}
+
+// A digest the agent can compare: 64 hexadecimal digits, or nothing at all.
+void CheckSha256(const std::string& digest, const std::string& what)
+{
+    if (!digest.empty() && PublishedSha256(digest) != digest)
+        throw BuildError(what + " must be 64 lower-case hexadecimal digits, not " + Quoted(digest));
 }
 
 // The agent takes only the file-name part of the name, cut at the last "\", "/" or ":".
@@ -206,6 +214,9 @@ std::string BuildInfoFile(const Publication& p)
         ini.Section("AutoInform");
         ini.Key("NameOfInformFile", page.fileName);
         ini.Key("SizeOfInformFile", static_cast<int64_t>(page.size));
+        CheckSha256(page.sha256, "the inform file's SHA-256");
+        if (!page.sha256.empty())
+            ini.Key("SHA256OfInformFile", page.sha256);
         ini.Key("AutoInformW", page.width);
         ini.Key("AutoInformH", page.height);
         ini.Key("DownloadURL_INFORM", page.url);
@@ -221,6 +232,9 @@ std::string BuildInfoFile(const Publication& p)
 
     ini.Key("NameOfUpdateFile", p.fileName);
     ini.Key("SizeOfUpdateFile", static_cast<int64_t>(p.fileSize));
+    CheckSha256(p.sha256, "the update file's SHA-256");
+    if (!p.sha256.empty())
+        ini.Key("SHA256OfUpdateFile", p.sha256);
     ini.Key("ProgramName", p.programName);
     ini.Flag("RequestConfirmationBeforeDownload", p.confirmDownload);
     ini.Flag("RequestConfirmationBeforeDownloadForce", p.confirmDownloadForce);

@@ -32,6 +32,7 @@ struct InformPublication {
     int32_t width = 360;        // AutoInformW, outer width of the dialog in pixels
     int32_t height = 360;       // AutoInformH
     std::string url;            // DownloadURL_INFORM: opened by the dialog's button; may be empty
+    std::string sha256 = {};    // SHA256OfInformFile: the page's digest, empty to leave it out
 };
 
 // One publication: a new setup, or (with `inform`) an inform page.
@@ -39,6 +40,7 @@ struct Publication {
     std::string folderUrl;      // DownloadURL_UPDATE: the folder holding the update or inform file
     std::string fileName;       // NameOfUpdateFile (update only): a bare file name
     uint64_t fileSize = 0;      // SizeOfUpdateFile (update only)
+    std::string sha256;         // SHA256OfUpdateFile (update only): the setup's digest, empty to leave it out
     int32_t versionNew = 0;     // VersionNew: at least 1
     int32_t stamp = 0;          // Stamp: a new stamp makes the agent offer the publication again
     std::string validVersions;  // ValidVersions: comma-separated decimal versions, empty for all
