@@ -13,6 +13,7 @@
 namespace {
 
 bool g_downloadAbort = false;
+DWORD g_downloadTimeoutMs = DownloadTimeoutMs;
 // How often a transfer lets waiting messages through: often enough that the window answers at
 // once and a close request stops the transfer after the block it arrived in.
 constexpr uint32_t kDispatchIntervalMs = 10;
@@ -76,11 +77,14 @@ std::string DisplayName(const std::string& url)
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-// What the user is told when the connection to a secure server was refused because of its
-// certificate; empty for every other failure (those keep the plain message).
-std::string CertificateProblem(DWORD code)
+// What the user is told when the connection was refused because of a secure server's certificate,
+// or when the server did not answer in time; empty for every other failure (those keep the plain
+// message).
+std::string OpenFailureDetail(DWORD code)
 {
     switch (code) {
+    case ERROR_INTERNET_TIMEOUT:
+        return "the server did not answer in time";
     case ERROR_INTERNET_SEC_CERT_CN_INVALID:
         return "the server's certificate is not valid for this address";
     case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
@@ -205,6 +209,8 @@ void ReleaseWinINet()
 
 // --- operations ------------------------------------------------------------------------------
 
+void SetDownloadTimeout(DWORD milliseconds) { g_downloadTimeoutMs = milliseconds; }
+
 bool DownloadAbortFlag() { return g_downloadAbort; }
 void SetDownloadAbortFlag(bool on) { g_downloadAbort = on; }
 
@@ -282,6 +288,15 @@ uint32_t ContentLength(HINTERNET request)
     return value;
 }
 
+uint32_t StatusCode(HINTERNET request)
+{
+    DWORD value = 0;
+    DWORD length = sizeof value;
+    if (!WinINet::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &length, nullptr))
+        return 0;
+    return value;
+}
+
 uint32_t LastModifiedStamp(HINTERNET request)
 {
     SYSTEMTIME when{};
@@ -330,18 +345,21 @@ void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, 
     if (!root) {
         error = "Unable to initialize \"WinINet.dll\"";
     } else {
-        SetInternetTimeouts(root.Get(), DownloadTimeoutMs);
+        SetInternetTimeouts(root.Get(), g_downloadTimeoutMs);
         const UniqueInternetHandle request = OpenDownloadUrl(root.Get(), url);
         if (!request) {
             error = "Unable to open Internet Connection: " + url;
-            const std::string problem = CertificateProblem(GetLastError());
+            const std::string problem = OpenFailureDetail(GetLastError());
             if (!problem.empty())
                 error += " (" + problem + ")";
         } else {
             const uint32_t size = ContentLength(request.Get());
             const uint32_t stamp = LastModifiedStamp(request.Get());
             const bool sizeKnown = size != 0xFFFFFFFF;
-            if (size == 0) {
+            if (StatusCode(request.Get()) == 0) {
+                // A connection that ends before any answer is no empty file: nothing was said.
+                error = "Unable to open Internet Connection: " + url + " (the server did not answer)";
+            } else if (size == 0) {
                 error = url + " --- File Not Found !";
             } else if (limit > 0 && sizeKnown && size > limit) {
                 error = TooLargeText(displayName, limit);

@@ -85,10 +85,15 @@ void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, 
 std::string DownloadAddress(const std::string& url);
 // Opens DownloadAddress(url) with a fresh reload from the server; no handle on failure.
 UniqueInternetHandle OpenDownloadUrl(HINTERNET root, const std::string& url);
+// The time-out of every later download's connect, send and receive steps; DownloadTimeoutMs
+// unless a tool that measures the transfer sets another.
+void SetDownloadTimeout(DWORD milliseconds);
 // Sets every connect, send and receive time-out of `root` to `milliseconds`.
 void SetInternetTimeouts(HINTERNET root, DWORD milliseconds);
 // The numeric Content-Length, 4294967295 when the server sent none.
 uint32_t ContentLength(HINTERNET request);
+// The HTTP status of the answer; 0 when there was none (the server closed without answering).
+uint32_t StatusCode(HINTERNET request);
 // Last-Modified as a DOS date-time (as sent, no time-zone change); 0 when missing or unreadable.
 uint32_t LastModifiedStamp(HINTERNET request);
 // The server's last response text; empty when there is none.

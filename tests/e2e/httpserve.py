@@ -369,6 +369,8 @@ class Request:
 
 NOT_FOUND = (b"<html><head><title>404 Not Found</title></head>"
              b"<body><h1>404 Not Found</h1><p>The requested file was not found on this server.</p></body></html>")
+SERVER_ERROR = (b"<html><head><title>500 Internal Server Error</title></head>"
+                b"<body><h1>Internal Server Error</h1><p>The server could not complete the request.</p></body></html>")
 FIXED_DATE = email.utils.formatdate(1700000000, usegmt=True)
 
 
@@ -480,6 +482,32 @@ class _FaultHandler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
 
 
+    def kind_servererror(self, body, send_body):
+        self._head(500, [("Content-Type", "text/html"), ("Content-Length", str(len(SERVER_ERROR)))])
+        if send_body:
+            self.wfile.write(SERVER_ERROR)
+
+    def kind_endless(self, body, send_body):
+        """The file's bytes over and over, without a length, until the client gives up."""
+        self._head(200, [("Content-Type", "application/octet-stream"), ("Connection", "close")])
+        self.close_connection = True
+        if not send_body:
+            return
+        piece = (body or b"x") * max(1, 65536 // max(1, len(body)))
+        while not self.fault._stopping.is_set():
+            self.wfile.write(piece)
+
+    def kind_silent(self, body, send_body):
+        """Takes the request and never answers it."""
+        self.fault._stopping.wait(self.fault.silent_seconds)
+        self.close_connection = True
+
+    def kind_redirect(self, body, send_body):
+        """Sends the client on to `redirect_to` + the file's name (another host)."""
+        name = self.path.split("?", 1)[0].lstrip("/").split("/", 1)[1]
+        self._head(302, [("Location", self.fault.redirect_to + name), ("Content-Length", "0")])
+
+
 class _FaultHTTPServer(http.server.ThreadingHTTPServer):
     daemon_threads = False
     block_on_close = True  # server_close() joins the request threads
@@ -487,16 +515,21 @@ class _FaultHTTPServer(http.server.ThreadingHTTPServer):
 
 class FaultServer:
     """A threaded HTTP/1.1 server on 127.0.0.1 whose paths are /KIND/NAME, NAME a key of
-    `files`. KIND: plain, nolength, errorpage, short, reset, slow, lastmod, zero; anything else
-    is a 404. Every request is appended to `requests` (Request objects, in arrival order)."""
+    `files`. KIND: plain, nolength, errorpage, short, reset, slow, lastmod, zero, servererror (a 500
+    page), endless (the file repeated without end), silent (no answer at all), redirect (a 302 to
+    `redirect_to` + NAME); anything else is a 404. Every request is appended to `requests`
+    (Request objects, in arrival order)."""
 
-    KINDS = ("plain", "nolength", "errorpage", "short", "reset", "slow", "lastmod", "zero")
+    KINDS = ("plain", "nolength", "errorpage", "short", "reset", "slow", "lastmod", "zero", "servererror",
+             "endless", "silent", "redirect")
 
     def __init__(self):
         self.files = {}
         self.requests = []
         self.slow_piece = 1024
         self.slow_delay = 0.2
+        self.silent_seconds = 60
+        self.redirect_to = ""
         self._lock = threading.Lock()
         self._connections = set()
         self._stopping = threading.Event()

@@ -178,6 +178,48 @@ class DownloadTests(TransferTestCase):
                 self.assertIn(report["error"],
                               ["Unable to open Internet Connection: %s (%s)" % (url, p) for p in problems])
 
+    def test_bodies_beyond_their_limit_stop_and_leave_nothing(self):
+        fault.files["big.bin"] = content = payload(200000, seed=5)
+        os.makedirs(self.path("dl"))
+        local = self.path("dl", "capped.bin")
+        for kind, limit, target, steps in (("endless", 1048576, "-", None), ("endless", 100000, local, None),
+                                           ("plain", 199999, local, "0")):
+            with self.subTest(kind=kind, limit=limit, target=target):
+                url = fault.url + kind + "/big.bin"
+                report = self.fetch(url, windows_path(target) if target != "-" else "-", "--limit", limit)
+                self.assertEqual((report["rc"], report["error"]),
+                                 (1, "big.bin --- File too large: more than %d bytes" % limit))
+                self.assertEqual(report["bytes"], "0" if target == "-" else "-1")
+                if steps is not None:  # an announced length beyond the limit is refused before the body
+                    self.assertEqual(report["steps"], steps)
+                # No partial file either: an endless body is not worth resuming.
+                self.assertEqual(os.listdir(self.path("dl")), [])
+        # A body of exactly the limit is whole.
+        report = self.fetch(fault.url + "plain/big.bin", windows_path(local), "--limit", len(content))
+        self.assertEqual((report["error"], report["bytes"]), ("", str(len(content))))
+
+    def test_server_that_never_answers_is_a_failure(self):
+        # The transfer's time-outs end the wait on Windows; Wine's library waits until the server
+        # gives up. Either way nothing said is no empty file.
+        fault.files["quiet.bin"] = b"q" * 100
+        fault.silent_seconds = 4
+        url = fault.url + "silent/quiet.bin"
+        report = self.fetch(url, "-", "--timeout", 3000)
+        self.assertEqual(report["rc"], 1)
+        self.assertIn(report["error"], ["Unable to open Internet Connection: %s (%s)" % (url, detail) for detail in
+                                        ("the server did not answer in time", "the server did not answer")])
+
+    def test_redirect_to_another_host_is_followed(self):
+        # Setups often live on another host than their address; what arrives is judged by its token
+        # and digest, not by where it came from.
+        content = self.serve("moved.bin", payload(30000, seed=6))
+        fault.files["moved.bin"] = b""
+        fault.redirect_to = nginx.http_url.replace("127.0.0.1", "localhost")
+        report = self.fetch(fault.url + "redirect/moved.bin", windows_path(self.path("moved.bin")))
+        self.assertEqual((report["error"], report["bytes"]), ("", str(len(content))))
+        with open(self.path("moved.bin"), "rb") as f:
+            self.assertEqual(f.read(), content)
+
     def test_unreachable_server(self):
         url = "http://127.0.0.1:1/nothing.bin"
         report = self.fetch(url)

@@ -1,5 +1,5 @@
 // ulvhttp: runs the stub's HTTP operations on their own and prints what they reported.
-//   ulvhttp get URL TARGET [--window] [--close-after MS] [--latency]
+//   ulvhttp get URL TARGET [--window] [--close-after MS] [--latency] [--limit BYTES] [--timeout MS]
 //       HTTP_DownloadFile_Incremental to the file TARGET, or into memory for "-". Prints
 //       "start=POS,MAX", "caption=NAME", "steps=N", "lasttext=TEXT", "error=TEXT", "bytes=N"
 //       (the content's length in memory, the local file's size on disk, -1 when it is missing),
@@ -10,7 +10,8 @@
 //       stops a transfer, as the stub window's does); --latency has a second thread send the
 //       window a message every 5 ms from the start of the body to the end of the transfer and
 //       prints "latency_max_ms=X
-//       latency_median_ms=Y latency_samples=N".
+//       latency_median_ms=Y latency_samples=N". --limit caps the body, --timeout sets the
+//       transfer's time-outs (instead of the 3 minutes of the stub).
 //   ulvhttp plain URL TARGET   the download benchmark's yardstick: a plain 8 KiB InternetReadFile
 //       loop into a file; prints "error=", "bytes=", "elapsed_ms=", "block_gap_max_ms=" and the
 //       memory figures.
@@ -139,7 +140,8 @@ private:
     std::thread thread_;
 };
 
-int Get(const std::string& url, const std::string& target, bool showWindow, int closeAfter, bool latency)
+int Get(const std::string& url, const std::string& target, bool showWindow, int closeAfter, bool latency,
+        uint64_t limit)
 {
     const HWND window = CreateProbeWindow();
     if (closeAfter >= 0)
@@ -172,7 +174,7 @@ int Get(const std::string& url, const std::string& target, bool showWindow, int 
     std::string content;
     SetDownloadAbortFlag(false);
     const int64_t started = MillisecondClock();
-    HTTP_DownloadFile_Incremental(showWindow ? window : nullptr, url, local, error, &bar, content);
+    HTTP_DownloadFile_Incremental(showWindow ? window : nullptr, url, local, error, &bar, content, limit);
     const int64_t elapsed = MillisecondClock() - started;
     if (probe) {
         // The latency thread may be waiting for an answer: keep answering until it has stopped.
@@ -252,6 +254,7 @@ int main(int argc, char** argv)
     if (command == "get" && argc >= 4) {
         bool showWindow = false, latency = false;
         int closeAfter = -1;
+        uint64_t limit = 0;
         for (int i = 4; i < argc; ++i) {
             const std::string arg = argv[i];
             if (arg == "--window")
@@ -260,8 +263,12 @@ int main(int argc, char** argv)
                 latency = true;
             else if (arg == "--close-after" && i + 1 < argc)
                 closeAfter = static_cast<int>(StrToInt64Def(argv[++i], 0));
+            else if (arg == "--limit" && i + 1 < argc)
+                limit = static_cast<uint64_t>(StrToInt64Def(argv[++i], 0));
+            else if (arg == "--timeout" && i + 1 < argc)
+                SetDownloadTimeout(static_cast<DWORD>(StrToInt64Def(argv[++i], 0)));
         }
-        return Get(argv[2], argv[3], showWindow, closeAfter, latency);
+        return Get(argv[2], argv[3], showWindow, closeAfter, latency, limit);
     }
     if (command == "plain" && argc >= 4)
         return Plain(argv[2], argv[3]);
@@ -275,7 +282,8 @@ int main(int argc, char** argv)
         std::printf("connected=%s\nerror=%s\n", BoolText(connected).c_str(), error.c_str());
         return connected ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: ulvhttp get URL TARGET [--window] [--close-after MS] [--latency]\n"
+    std::fprintf(stderr, "usage: ulvhttp get URL TARGET [--window] [--close-after MS] [--latency] [--limit BYTES]"
+                         " [--timeout MS]\n"
                          "       ulvhttp plain URL TARGET | size URL | connected\n");
     return 2;
 }
