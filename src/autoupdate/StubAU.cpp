@@ -47,8 +47,13 @@ int32_t AgentCountdown() { return g_countdown; }
 void SetAgentCountdown(int32_t countdown) { g_countdown = countdown; }
 void AgentTick()
 {
-    if (g_busy)
+    if (g_busy) {
+        // A stop that arrives during a check ends a running download after its current block
+        // rather than after the whole file; the first tick after the check then ends the agent.
+        if (g_countdown == 0)
+            SetDownloadAbortFlag(true);
         return;
+    }
     BusyGuard busy;
     if (g_justDownloadInfo) {
         TraceLine("-------------- JustDownloadInfoFile ---------------");

@@ -499,9 +499,8 @@ class AgentTests(AgentTestCase):
                 # The log line follows the trace line.
                 self.assertTrue(wait_until(lambda: "GetOkToPerformAU = %d - " % code in self.log()[log_start:], 10),
                                 self.log()[log_start:])
-                log = self.log()[log_start:]
                 if line:
-                    self.assertIn(line, log)
+                    self.assertTrue(wait_until(lambda: line in self.log()[log_start:], 10), self.log()[log_start:])
                 if code == 6:
                     # The update and the page carry no token of the agent's: refused and deleted.
                     caption, text = self.answer(0)
@@ -548,6 +547,71 @@ class AgentTests(AgentTestCase):
         # An unknown command changed nothing of the files.
         self.assertEqual(self.original_value("VersionOriginal"), "4")
         self.assertIn("VersionNew=9", self.local_info())
+
+
+class AgentFaultTests(AgentTestCase):
+    """What the agent makes of INFO files that are no publication and of commands of any value."""
+
+    def test_info_files_that_are_no_publication(self):
+        # The INFO file is read into memory: more than a mebibyte is refused, announced or not.
+        too_large = "Prog.info --- File too large: more than 1048576 bytes"
+        fault.files["Prog.info"] = b"[NewSetup]\r\nVersionNew=9\r\n"
+        self.publish("[NewSetup]\r\nVersionNew=9\r\n" + ";" * 1048576 + "\r\n")
+        cases = [("announced", None, too_large), ("endless", fault.url + "endless", too_large),
+                 ("server error", fault.url + "servererror", None)]
+        for number, (name, url, error) in enumerate(cases):
+            with self.subTest(name):
+                agent = self.agent(url, folder="agent%d" % number)
+                self.start_agent(agent)
+                self.assertIsNotNone(self.copy_window())
+                pid = self.copy_pid()
+                self.assertEqual(self.command(31, 1), 0)
+                self.assertEqual(self.wait_traced(pid, r" GetOkToPerformAU=(\d)", 1), ["0"])
+                if error:
+                    self.assertTrue(self.trace.wait_for(re.escape(" HTTP_DownloadFile_Incremental: " + error)),
+                                    self.trace.text())
+                    self.assertEqual(self.local_info(), "")
+                else:
+                    # The server's page is kept for the user to read, as a 404 page is.
+                    self.assertIn("500 Internal Server Error", self.local_info())
+                self.stop_copy()
+
+    def test_commands_of_any_value(self):
+        agent = self.agent()
+        self.start_agent(agent)
+        self.assertIsNotNone(self.copy_window())
+        extremes = [0, -1, -2147483648, 2147483647]
+        # Written as given and read back as given, stamps with their readable mirror.
+        for code in (12, 13, 14, 15):
+            for value in extremes:
+                with self.subTest(code=code, value=value):
+                    self.assertEqual(self.command(code, value), 0)
+                    self.assertEqual(self.command(code - 4), value)
+        self.assertIsNotNone(self.original_value("__ProbeSecondsLast"))
+        # Every other code, known or not, takes any value without harm.
+        for code in (4, 5, 7, 20, 21, 22, 23, 24, 25, 32, 0, 99, -1, 2147483647):
+            for value in extremes:
+                self.command(code, value)
+        # Countdowns without a limit, one far off, then none: the copy keeps running and answering.
+        for value in (2147483647, -2147483648, -1):
+            self.assertEqual(self.command(30, value), 0)
+        time.sleep(3)
+        self.assertEqual(self.command(4), 1)
+        self.assertEqual(self.command(30, 0), 0)
+        self.assertTrue(self.copy_gone(15000), "countdown 0 did not end the copy")
+
+    def test_a_flood_of_check_requests_gives_one_check(self):
+        agent = self.agent()
+        self.start_agent(agent)
+        self.assertIsNotNone(self.copy_window())
+        pid = self.copy_pid()
+        requests = self.info_requests()
+        self.assertEqual(self.winmsg("flood", self.copy_class, WM_AGENTMSG, 31, 1, 1000), (0, "1000"))
+        self.wait_traced(pid, r" GetOkToPerformAU=(\d)", 1)
+        time.sleep(5)
+        self.assertEqual(len(self.traced(pid, r" GetOkToPerformAU=(\d)")), 1)
+        self.assertEqual(self.info_requests() - requests, 1)
+        self.assertEqual(self.command(4), 1)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@ the user is told or asked, the setup is downloaded and its token checked, the ru
 product is shut down by the method the INFO file names, the new setup (the test engine) runs with
 "/OriginalInfoFile=", the new version is recorded, the user is told, and the product and the
 agent start again."""
+import hashlib
 import os
 import re
 import shutil
@@ -66,6 +67,9 @@ class UpdateTestCase(AgentTestCase):
         setup = self.build("server_%s/Upd.exe" % self.name, "--main", "Engine.exe", "--update-token", token,
                            files=engine)
         shutil.copy(setup, os.path.join(self.server_folder, "Upd.exe"))
+        if settings.get("SHA256OfUpdateFile") == "right":
+            with open(setup, "rb") as f:
+                settings["SHA256OfUpdateFile"] = hashlib.sha256(f.read()).hexdigest().upper()
         values = {"VersionNew": 2, "Stamp": 5, "ProgramName": "Sample", "DownloadURL_UPDATE":
                   test_agent.nginx.http_url + self.name, "NameOfUpdateFile": "Upd.exe",
                   "SizeOfUpdateFile": os.path.getsize(setup), "RunningProcess": "<InstallDir>\\Product.exe",
@@ -209,7 +213,7 @@ class UpdateTests(UpdateTestCase):
     TEXTS = dict(s11="New.", s12="Get it?", s13="Get it and install?", s14="Install?", s18="Getting it.",
                  s19="Getting it; you will be asked.", s20="Installing now.", s16="Done.", s17="Restart?")
 
-    def question_case(self, flags, answers, downloaded, installed, token="TOK"):
+    def question_case(self, flags, answers, downloaded, installed, token="TOK", refusal="Bad Secret Token!"):
         self.publish_update(token=token, **flags)
         self.start_product()
         self.running_agent(ReAskSecondsInterval=3600, **self.TEXTS)
@@ -218,7 +222,7 @@ class UpdateTests(UpdateTestCase):
             found = self.box()
             self.assertEqual(found[0], caption)
             if text is None:
-                self.assertIn("Bad Secret Token!", found[1])
+                self.assertIn(refusal, found[1])
             else:
                 self.assertEqual(found[1], text)
             if caption == "Attention":
@@ -234,7 +238,7 @@ class UpdateTests(UpdateTestCase):
         self.assertEqual(self.original_value("VersionOriginal"), "2" if installed else "1")
         # A setup that was run is deleted; one the user declined to install stays for the next offer.
         # A foreign one is deleted at once.
-        kept = downloaded and not installed and token == "TOK"
+        kept = downloaded and not installed and token == "TOK" and refusal == "Bad Secret Token!"
         self.assertEqual(os.path.exists(os.path.join(self.folder, "Upd.exe")), kept)
         # Nothing was shut down unless the setup was to run.
         self.assertEqual(self.product_running(), not installed)
@@ -260,7 +264,50 @@ class UpdateTests(UpdateTestCase):
                            True, True)
 
     def test_force_alone_shows_no_notice(self):
-        self.question_case(dict(RequestConfirmationBeforeDownloadForce=1), [], True, True)
+        # Published with its digest (in capitals): the very file passes.
+        self.question_case(dict(RequestConfirmationBeforeDownloadForce=1, SHA256OfUpdateFile="right"), [], True, True)
+
+    def test_other_digest_shuts_nothing_down(self):
+        self.question_case(dict(SHA256OfUpdateFile="0" * 64), [("Error", None, 0)], True, False,
+                           refusal="Bad SHA-256 Hash!")
+        self.assertIn("ERROR: ", self.log())
+
+    def test_endless_update_stops_at_its_published_size(self):
+        test_agent.fault.files["Upd.exe"] = b"MZ" + b"\0" * 5000
+        self.publish_update(DownloadURL_UPDATE=test_agent.fault.url + "endless", SizeOfUpdateFile=0)
+        self.start_product()
+        self.running_agent()
+        self.check_now()
+        self.assertFalse(self.wait_update_end())
+        self.assertTrue(self.trace.wait_for(r".* HTTP_DownloadFile_Incremental: Upd\.exe --- File too large: "
+                                            r"more than 99 bytes"), self.trace.text())
+        # Nothing under the update's name or a part of it, nothing run, nothing shut down.
+        self.assertEqual([n for n in os.listdir(self.folder) if n.lower().startswith("upd.exe")], [])
+        self.assertFalse(os.path.exists(self.record_path))
+        self.assertTrue(self.product_running())
+
+    def test_stop_during_the_download_ends_it_cleanly(self):
+        fault = test_agent.fault
+        fault.files["Upd.exe"] = b"U" * 400000
+        fault.slow_piece, fault.slow_delay = 2000, 0.2  # 40 seconds in all
+        try:
+            self.publish_update(DownloadURL_UPDATE=fault.url + "slow", SizeOfUpdateFile=400000)
+            self.start_product()
+            self.running_agent()
+            self.check_now()
+            self.assertTrue(wait_until(lambda: "Download START: %sslow\\Upd.exe" % fault.url in self.log(), 60),
+                            self.log())
+            time.sleep(3)
+            self.winmsg("post", self.copy_class, test_agent.WM_SHUTDOWN, 0, 0)
+            self.assertTrue(self.copy_gone(30000), "the copy did not end during its download")
+        finally:
+            fault.slow_piece, fault.slow_delay = 1024, 0.2
+        self.assertTrue(wait_until(lambda: not os.path.exists(os.path.join(self.folder, "X_%s.exe" % self.name)), 30),
+                        "the copy did not delete itself")
+        self.assertEqual([n for n in os.listdir(self.folder) if n.lower() == "upd.exe"], [])
+        self.assertFalse(os.path.exists(self.record_path))
+        self.assertTrue(self.product_running())
+        self.assertEqual(self.original_value("VersionOriginal"), "1")
 
     def test_foreign_token_shuts_nothing_down(self):
         self.question_case(dict(RequestConfirmationBeforeDownload=1),

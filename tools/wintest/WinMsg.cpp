@@ -4,6 +4,8 @@
 //   ulvwinmsg gone CLASS [TIMEOUT_MS]           succeed once no such window exists
 //   ulvwinmsg post CLASS MSG [WPARAM [LPARAM]]  post a message
 //   ulvwinmsg send CLASS MSG [WPARAM [LPARAM]]  send a message and print its result
+//   ulvwinmsg flood CLASS MSG WPARAM LPARAM N     post the message N times as fast as the queue
+//       takes them; prints how many were posted
 //   ulvwinmsg info CLASS                        describe the window and its children:
 //       window L T R B VISIBLE STYLE EXSTYLE     workarea L T R B     caption TEXT
 //       child CLASS L T W H VISIBLE STYLE EXSTYLE   (client coordinates, in creation order;
@@ -162,6 +164,20 @@ int main(int argc, char** argv)
         if (argc < 4)
             return Usage();
         return Monitor(window, static_cast<DWORD>(Number(argv[3])), argc > 4 && std::string(argv[4]) == "zero");
+    }
+    if (verb == "flood" && argc >= 7) {
+        const HWND window = FindWindowA(className, nullptr);
+        if (!window)
+            return 1;
+        const long long count = Number(argv[6]);
+        long long posted = 0;
+        for (long long i = 0; i < count; ++i)
+            posted += PostMessageA(window, static_cast<UINT>(Number(argv[3])), static_cast<WPARAM>(Number(argv[4])),
+                                   static_cast<LPARAM>(Number(argv[5])))
+                          ? 1
+                          : 0;
+        std::printf("%lld\n", posted);
+        return posted == count ? 0 : 1;
     }
     if ((verb == "post" || verb == "send") && argc >= 4) {
         const HWND window = FindWindowA(className, nullptr);
