@@ -162,6 +162,35 @@ class InternetSetupTests(LaunchTestCase):
                 self.assertEqual(self.record(), {}, "the engine ran")
                 self.assertFalse(os.path.exists(self.downloaded), "the refused download was left behind")
 
+    def test_pinned_setup_runs_only_with_its_digest(self):
+        setup = self.real_setup()
+        # Another build of the same product: the same token, other bytes.
+        rebuilt = self.real_setup(name="rebuilt/RealSetup.exe", ExitCode=9)
+        for served, beside, rc in ((setup, None, 7), (rebuilt, None, EXIT_FOREIGN_SETUP & 0xFF),
+                                   (None, rebuilt, EXIT_FOREIGN_SETUP & 0xFF)):
+            with self.subTest(served=served and os.path.dirname(served), beside=beside and os.path.dirname(beside)):
+                os.path.exists(self.record_path) and os.remove(self.record_path)
+                if served:
+                    self.publish(served)
+                location = nginx.http_url.rstrip("/") if served else "http://127.0.0.1:1"
+                web = self.web_installer(location, setup, "--download-hash",
+                                         name="web_%d/WebSetup.exe" % len(os.listdir(self.path())))
+                if beside:
+                    with open(os.path.join(os.path.dirname(web), "RealSetup.exe"), "wb") as f:
+                        f.write(read_bytes(beside))
+                run = self.start(web)
+                if rc != 7:
+                    caption, text = self.box()
+                    self.press(0)
+                    self.assertEqual(caption, "Error")
+                    self.assertIn("Bad SHA-256 Hash!", joined(text))
+                self.assertEqual(run.wait(120), rc)
+                self.assertEqual(self.record() != {}, rc == 7, "the engine ran" if rc != 7 else "the engine did not run")
+                self.assertFalse(os.path.exists(self.downloaded), "the download was left behind")
+                # A copy beside the launcher is the user's: refused, not deleted.
+                if beside:
+                    self.assertTrue(os.path.exists(os.path.join(os.path.dirname(web), "RealSetup.exe")))
+
     def test_declined_question_downloads_nothing(self):
         setup = self.real_setup()
         fault.files["RealSetup.exe"] = read_bytes(setup)
