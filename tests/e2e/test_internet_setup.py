@@ -10,10 +10,12 @@ import time
 import unittest
 
 from httpserve import TestServers
+from signing import TestSigner
 from test_launch import BOXDRIVE, LaunchTestCase, read_bytes
 from ulvtest import SOURCE, WINE_RUN, wait_until, wine_temp_dir, windows_path
 
 SERVERS = os.path.join(SOURCE, "build", "e2e", "internet_setup_servers")
+SIGNER = TestSigner(os.path.join(SOURCE, "build", "e2e", "signing"))
 SCREENSHOTS = os.path.join(SOURCE, "build", "screenshots")
 MAGIC = 0x4A3B2C1D
 EXIT_DOWNLOAD_FAILED = 0x205500F5
@@ -166,8 +168,12 @@ class InternetSetupTests(LaunchTestCase):
         setup = self.real_setup()
         # Another build of the same product: the same token, other bytes.
         rebuilt = self.real_setup(name="rebuilt/RealSetup.exe", ExitCode=9)
-        for served, beside, rc in ((setup, None, 7), (rebuilt, None, EXIT_FOREIGN_SETUP & 0xFF),
-                                   (None, rebuilt, EXIT_FOREIGN_SETUP & 0xFF)):
+        # A larger file is cut off at the pinned size before its digest is even computed.
+        larger = os.path.getsize(rebuilt) > os.path.getsize(setup)
+        refused = ("File too large", EXIT_DOWNLOAD_FAILED & 0xFF) if larger else \
+            ("Bad SHA-256 Hash!", EXIT_FOREIGN_SETUP & 0xFF)
+        for served, beside, (message, rc) in ((setup, None, (None, 7)), (rebuilt, None, refused),
+                                              (None, rebuilt, ("Bad SHA-256 Hash!", EXIT_FOREIGN_SETUP & 0xFF))):
             with self.subTest(served=served and os.path.dirname(served), beside=beside and os.path.dirname(beside)):
                 os.path.exists(self.record_path) and os.remove(self.record_path)
                 if served:
@@ -183,7 +189,7 @@ class InternetSetupTests(LaunchTestCase):
                     caption, text = self.box()
                     self.press(0)
                     self.assertEqual(caption, "Error")
-                    self.assertIn("Bad SHA-256 Hash!", joined(text))
+                    self.assertIn(message, joined(text))
                 self.assertEqual(run.wait(120), rc)
                 self.assertEqual(self.record() != {}, rc == 7, "the engine ran" if rc != 7 else "the engine did not run")
                 self.assertFalse(os.path.exists(self.downloaded), "the download was left behind")
@@ -231,14 +237,18 @@ class InternetSetupTests(LaunchTestCase):
         release = self.path("release")
         setup = self.real_setup(HoldWindow=1, Release=windows_path(release))
         self.publish(setup)
-        for tail in (0, 2000, 20000):
+        # A signature after the data counts as a tail of bytes too.
+        for tail in (0, 2000, 20000, "signed"):
             with self.subTest(tail=tail):
                 os.path.exists(self.record_path) and os.remove(self.record_path)
                 os.path.exists(release) and os.remove(release)
                 args = ["--install-agent", "--agent-exe", "Agent.exe"]
-                if tail:
+                if tail and tail != "signed":
                     args += ["--trailing-bytes", str(tail)]
-                web = self.web_installer(nginx.http_url.rstrip("/"), setup, *args, name="agent%d/WebSetup.exe" % tail)
+                web = self.web_installer(nginx.http_url.rstrip("/"), setup, *args, name="agent%s/WebSetup.exe" % tail)
+                if tail == "signed":
+                    SIGNER.sign(web)
+                    self.assertEqual(SIGNER.verify(web)[0], 0)
                 folder = self.work_folder(web)
                 run = self.start(web)
                 # The engine holds its dialog window until released: the agent copy is there now.

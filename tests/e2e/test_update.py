@@ -13,11 +13,13 @@ import unittest
 
 from test_agent import AgentTestCase, ini, setUpModule, tearDownModule  # noqa: F401 (module fixtures)
 import test_agent
+from signing import TestSigner
 from test_launch import ENGINE, read_bytes, read_record
 from ulvtest import SOURCE, WIN64, WINE_RUN, wait_until, windows_path
 
 HELPER = os.path.join(WIN64, "tools", "wintest", "ulvhelperproc.exe")
 SCREENSHOTS = os.path.join(SOURCE, "build", "screenshots")
+SIGNER = TestSigner(os.path.join(SOURCE, "build", "e2e", "signing"))
 
 
 def headed(caption, text):
@@ -59,13 +61,15 @@ class UpdateTestCase(AgentTestCase):
             f.write(ini({"Directories": {"TargetDir": windows_path(self.product_folder)}}))
         return agent
 
-    def publish_update(self, token="TOK", exit_code=0, completed=True, **settings):
+    def publish_update(self, token="TOK", exit_code=0, completed=True, signed=False, **settings):
         """Version 2 on the server: a setup around the test engine and its INFO file."""
         engine = {"Engine.exe": read_bytes(ENGINE),
                   "TestEngine.ini": "[Engine]\r\nRecord=%s\r\nExitCode=%d\r\nDeleteAtom=%d\r\n"
                                     % (windows_path(self.record_path), exit_code, 1 if completed else 0)}
         setup = self.build("server_%s/Upd.exe" % self.name, "--main", "Engine.exe", "--update-token", token,
                            files=engine)
+        if signed:
+            SIGNER.sign(setup)
         shutil.copy(setup, os.path.join(self.server_folder, "Upd.exe"))
         if settings.get("SHA256OfUpdateFile") == "right":
             with open(setup, "rb") as f:
@@ -213,8 +217,9 @@ class UpdateTests(UpdateTestCase):
     TEXTS = dict(s11="New.", s12="Get it?", s13="Get it and install?", s14="Install?", s18="Getting it.",
                  s19="Getting it; you will be asked.", s20="Installing now.", s16="Done.", s17="Restart?")
 
-    def question_case(self, flags, answers, downloaded, installed, token="TOK", refusal="Bad Secret Token!"):
-        self.publish_update(token=token, **flags)
+    def question_case(self, flags, answers, downloaded, installed, token="TOK", refusal="Bad Secret Token!",
+                      signed=False):
+        self.publish_update(token=token, signed=signed, **flags)
         self.start_product()
         self.running_agent(ReAskSecondsInterval=3600, **self.TEXTS)
         self.check_now()
@@ -264,8 +269,9 @@ class UpdateTests(UpdateTestCase):
                            True, True)
 
     def test_force_alone_shows_no_notice(self):
-        # Published with its digest (in capitals): the very file passes.
-        self.question_case(dict(RequestConfirmationBeforeDownloadForce=1, SHA256OfUpdateFile="right"), [], True, True)
+        # Signed after the build and published with its digest (in capitals): the very file passes.
+        self.question_case(dict(RequestConfirmationBeforeDownloadForce=1, SHA256OfUpdateFile="right"), [], True, True,
+                           signed=True)
 
     def test_other_digest_shuts_nothing_down(self):
         self.question_case(dict(SHA256OfUpdateFile="0" * 64), [("Error", None, 0)], True, False,
