@@ -156,11 +156,26 @@ class InformTests(AgentTestCase):
         self.assertEqual(self.original_value("VersionOriginal"), "2")
 
     def test_foreign_page_is_refused(self):
-        self.publish_page("Not ours.", token="OTHER")
+        self.refused_page_case("foreign", "Bad Secret Token!")
+
+    def test_changed_page_is_refused_by_its_digest(self):
+        self.refused_page_case("changed", "Bad SHA-256 Hash!")
+
+    def refused_page_case(self, what, refusal):
+        if what == "foreign":
+            self.publish_page("Not ours.", token="OTHER")
+        else:
+            # Our token, but not the page the INFO file's digest was written for.
+            self.publish_page("As published.")
+            page = os.path.join(self.server_folder, "Note.htm")
+            with open(page, "rb") as f:
+                text = f.read()
+            with open(page, "wb") as f:
+                f.write(text.replace(b"As published.", b"As tampered."))
         self.informed_agent()
         caption, text = self.answer(0)
         self.assertEqual(caption, "Error")
-        self.assertIn("Bad Secret Token!", text)
+        self.assertIn(refusal, text)
         self.assertFalse(self.inform_end())
         self.assertFalse(os.path.exists(os.path.join(self.folder, "Note.htm")))
         self.assertEqual(self.original_value("VersionOriginal"), "1")
