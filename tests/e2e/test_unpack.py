@@ -29,16 +29,19 @@ def tree(folder):
 
 def hand_made_container(records, stub=b"", header_count=2, checksum=1234, declared=None):
     """A container written here byte by byte: `records` are (descriptor, content, packed), and
-    the trailer declares the sizes of their contents (`declared` instead, when given), as the
-    builder does: the unpacking takes no more content than that."""
+    the trailer declares the sizes of their contents as the builder does (or a payload of one
+    file of `declared` bytes, when given): the unpacking takes no more content than that."""
     data = bytearray(stub)
     header_offset = len(data)
+    deflated = {}  # records with the same body deflate to the same bytes: done once
     for text in (b"\x02", b"|u|i.info|agent.exe|||"):
         data += struct.pack("<I", len(text)) + text
     for descriptor, content, packed in records:
         body = descriptor.encode("latin-1") + b"\0" + content
         if packed:
-            body = zlib.compress(body)
+            if body not in deflated:
+                deflated[body] = zlib.compress(body)
+            body = deflated[body]
             data += struct.pack("<i", len(body)) + body
         else:
             data += struct.pack("<i", -len(body)) + body
@@ -46,12 +49,10 @@ def hand_made_container(records, stub=b"", header_count=2, checksum=1234, declar
     trailer[0] = 1
     trailer[1] = header_count
     struct.pack_into("<IIII", trailer, 4, header_offset, len(records), MAGIC, checksum)
-    sizes = [len(content) for _, content, _ in records]
+    sizes = [len(content) for _, content, _ in records] if declared is None else [declared]
     for k in range(9):
         cluster = 1 if k == 0 else 256 << k
         struct.pack_into("<I", trailer, 28 + 4 * k, sum((n + cluster - 1) // cluster * cluster for n in sizes))
-    if declared is not None:
-        struct.pack_into("<I", trailer, 28, declared)
     struct.pack_into("<I", trailer, 70, 74)
     return bytes(data + trailer)
 
