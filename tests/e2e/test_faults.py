@@ -14,6 +14,7 @@ import contextlib
 import hashlib
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import time
@@ -53,8 +54,11 @@ def mounted(mount_point, link, options):
     if result.returncode != 0:
         raise unittest.SkipTest("cannot mount a tmpfs: " + result.stderr.strip())
     try:
-        if os.path.lexists(link):
-            os.remove(link)  # left by a run that was killed
+        # Left by a run that was killed (a stray launcher may even have made a folder there).
+        if os.path.isdir(link) and not os.path.islink(link):
+            shutil.rmtree(link)
+        elif os.path.lexists(link):
+            os.remove(link)
         os.symlink(mount_point, link)
         yield mount_point
     finally:
@@ -64,6 +68,24 @@ def mounted(mount_point, link, options):
         if subprocess.run(["umount", mount_point], capture_output=True).returncode != 0:
             time.sleep(2)
             subprocess.run(["umount", "-l", mount_point], capture_output=True)
+
+
+@contextlib.contextmanager
+def ended_afterwards(program):
+    """Ends, after the block, every Wine process still running `program`. A launcher started
+    through the command shell is no child of the test: a failed case would otherwise leave it,
+    and its message box, to the next test."""
+    try:
+        yield
+    finally:
+        name = windows_path(program).encode("latin-1")
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    if name in f.read():
+                        os.kill(int(pid), signal.SIGKILL)
+            except OSError:
+                pass
 
 
 class FaultTestCase(LaunchTestCase):
@@ -299,7 +321,8 @@ class SpaceFaults(FaultTestCase):
 
     def test_temporary_drive_full_during_unpacking(self):
         setup = self.engine_setup("setup.exe", "--store", extra={"random.bin": os.urandom(3 * 1024 * 1024)})
-        with mounted(self.path("small"), os.path.join(DRIVE_C, "ulvsmall"), "size=1m") as small:
+        with mounted(self.path("small"), os.path.join(DRIVE_C, "ulvsmall"), "size=1m") as small, \
+                ended_afterwards(setup):
             folder = os.path.join(small, os.path.basename(self.work_folder(setup)))
             before = self.outside(small)
             run = self.launch_with_temp(setup, "C:\\ulvsmall")
@@ -312,7 +335,8 @@ class SpaceFaults(FaultTestCase):
 
     def test_work_folder_that_cannot_be_made(self):
         setup = self.engine_setup("setup.exe")
-        with mounted(self.path("readonly"), os.path.join(DRIVE_C, "ulvreadonly"), "ro,size=64m") as readonly:
+        with mounted(self.path("readonly"), os.path.join(DRIVE_C, "ulvreadonly"), "ro,size=64m") as readonly, \
+                ended_afterwards(setup):
             folder = os.path.join(readonly, os.path.basename(self.work_folder(setup)))
             before = self.outside(readonly)
             run = self.launch_with_temp(setup, "C:\\ulvreadonly")
