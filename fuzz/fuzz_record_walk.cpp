@@ -13,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 2)
         return 0;
     const int headerCount = data[0] % 4;
+    // Half the inputs hold the records to a small declared content size.
+    const uint64_t contentLimit = (data[0] & 0x80) != 0 ? 4096 : UINT64_MAX;
     const auto* bytes = data + 1;
     const int64_t length = static_cast<int64_t>(size - 1);
 
@@ -32,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 const FileDescriptor parsed = ParseDescriptor(descriptor);
                 (void)RecordNameProblem(parsed.name);
             },
-            [](const char*, size_t) {});
+            [](const char*, size_t) {}, contentLimit);
         try {
-            StreamRecordBody(
+            (void)StreamRecordBody(
                 [&](char* buffer, size_t n) {
                     std::memcpy(buffer, bytes + at, n);
                     at += static_cast<int64_t>(n);
@@ -43,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 bodyLength, packed, splitter, 4096);
         } catch (const EZLibError&) {
         }
+        return true;
     };
     int64_t headerEnd = 0;
     (void)WalkRecords(walk, 0, length, length, headerCount, headerEnd);

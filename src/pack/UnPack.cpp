@@ -87,9 +87,11 @@ void ReportFailedWrite(const std::string& target, const std::string& details)
 }
 
 // One file record: streams its body through the inflater (when packed) and the descriptor split
-// into the target file. `mainFile` is set when the record marks the main file.
-void UnpackRecord(BinFile& file, int64_t bodyLength, bool packed, const std::string& destFolder,
-                  const ProgressFn& progress, std::string& mainFile)
+// into the target file. `mainFile` is set when the record marks the main file. `contentLeft` is
+// what the payload may still deliver; false when the record went beyond it (then only what fits
+// has been written).
+bool UnpackRecord(BinFile& file, int64_t bodyLength, bool packed, const std::string& destFolder,
+                  const ProgressFn& progress, std::string& mainFile, uint64_t& contentLeft)
 {
     std::unique_ptr<TargetWriter> writer;
     std::string target;
@@ -117,20 +119,28 @@ void UnpackRecord(BinFile& file, int64_t bodyLength, bool packed, const std::str
         [&](const char* data, size_t size) {
             if (writer)
                 writer->Write(data, size);
-        });
+        },
+        contentLeft);
 
-    StreamRecordBody([&file](char* buffer, size_t n) { return ReadBlock(file, buffer, n); }, bodyLength, packed,
-                     splitter, kPiece);
+    const bool withinDeclared = StreamRecordBody([&file](char* buffer, size_t n) { return ReadBlock(file, buffer, n); },
+                                                 bodyLength, packed, splitter, kPiece);
+    contentLeft -= splitter.ContentSize();
+    if (!withinDeclared) {
+        if (writer)
+            writer->Close(0);
+        return false;
+    }
 
     if (!refused.empty()) {
         ReportFailedWrite(target, "The file name is not allowed: " + refused + ".");
-        return;
+        return true;
     }
     if (!writer)
-        return;
+        return true;
     if (!writer->Close(descriptor.dosDate))
         ReportFailedWrite(target, ExtractErrorDetailsText(writer->ErrorText(), writer->Written(),
                                                           FileSizeByName(target), DiskFreeBytes(target)));
+    return true;
 }
 
 // The executable image and header strings of disk 1, marked as a payload-free agent.
@@ -158,13 +168,17 @@ enum class DiskOutcome { Done, BadChecksum, Damaged };
 
 DiskOutcome UnpackDisk(const std::string& current, int disk, const std::string& destFolder,
                        const std::string& agentExeName, bool& checksumOk, const ProgressFn& progress,
-                       ContainerTrailer& trailer, std::string& mainFile)
+                       ContainerTrailer& trailer, std::string& mainFile, uint64_t& contentLeft)
 {
     int64_t trailerStart = 0;
     BinFile file(current);
-    ReadTrailer("", &file, trailer, &trailerStart);
+    const bool located = ReadTrailer("", &file, trailer, &trailerStart);
     if (disk == 1)
         TraceLine("FileInfo.FilesCount=" + IntToStr(trailer.FilesCount));
+    // A disk file without a trailer (cut short, or no setup file at all) holds nothing that
+    // could be checked or read.
+    if (!located)
+        return DiskOutcome::Damaged;
 
     checksumOk = ChecksumAccepted(ContainerChecksum(current, trailer.TrailerLength), trailer.Checksum);
     if (!checksumOk)
@@ -177,29 +191,49 @@ DiskOutcome UnpackDisk(const std::string& current, int disk, const std::string& 
             end = static_cast<int64_t>(eod);
     }
     TraceLine("FileLen=" + IntToStr(end));
+    // The disk file of a setup that the chain needs: without its payload the setup is incomplete.
     if (trailer.Magic != ContainerMagic)
-        return DiskOutcome::Done;
+        return DiskOutcome::Damaged;
 
     int64_t position = trailer.HeaderOffset;
-    if (disk == 1)
+    if (disk == 1) {
         progress(0, trailer.FilesCount, 0, 1);
-    if (!ForceDirectories(destFolder))
+        contentLeft = DeclaredContentSize(trailer);
+    }
+    if (!ForceDirectories(destFolder)) {
         ShowUnpackError(destFolder + "<P><P>Unable to create Directory!<P><P>" + LastErrorText());
+        // This message says why every file will fail: no second one for the first of them.
+        ++g_failedWrites;
+    }
 
     RecordWalkCallbacks walk;
     walk.readAt = [&file](int64_t at, uint8_t* buffer, size_t n) { return file.ReadAt(at, buffer, n); };
     walk.beforeRecord = [] { DispatchPendingMessages(); };
     walk.fileRecord = [&](int64_t bodyStart, int64_t bodyLength, bool packed) {
         file.Seek(bodyStart);
-        UnpackRecord(file, bodyLength, packed, destFolder, progress, mainFile);
+        return UnpackRecord(file, bodyLength, packed, destFolder, progress, mainFile, contentLeft);
     };
     int64_t headerEnd = 0;
-    if (WalkRecords(walk, position, trailerStart, end, trailer.HeaderCount, headerEnd) == RecordWalk::Damaged)
+    if (WalkRecords(walk, position, trailerStart, end, trailer.HeaderCount, headerEnd) != RecordWalk::Done)
         return DiskOutcome::Damaged;
 
     if (disk == 1 && AgentCopyWanted(agentExeName, current))
         WriteAgentCopy(file, current, static_cast<uint64_t>(headerEnd), destFolder, AgentFileName(agentExeName));
     return DiskOutcome::Done;
+}
+
+// The file asked for as the next disk is there, and is not a disk of another setup. A file
+// without a readable container is no other setup's: the unpacking finds it damaged.
+bool DiskPresent(const std::string& path, const TGFileInfo& first)
+{
+    if (!FileReadable(path))
+        return false;
+    const TGFileInfo disk(path);
+    if (disk.HasMagic() && !SameSetup(first, disk)) {
+        TraceLine("Foreign disk file: " + path);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -223,7 +257,7 @@ std::string ExtractErrorDetails(const std::string& fileName, uint64_t dataSize)
     return ExtractErrorDetailsText(LastErrorText(), dataSize, FileSizeByName(fileName), DiskFreeBytes(fileName));
 }
 
-void UnpackPayload(const std::string& containerFile, const std::string& destFolder, const std::string& agentExeName,
+bool UnpackPayload(const std::string& containerFile, const std::string& destFolder, const std::string& agentExeName,
                    bool& checksumOk, const ProgressFn& progress, const std::string& diskPrompt,
                    const std::string& diskCaption, const std::string& diskButtons, int charset, bool forcePrompt,
                    std::string& mainFile)
@@ -232,30 +266,38 @@ void UnpackPayload(const std::string& containerFile, const std::string& destFold
     const std::string base = DiskBaseName(containerFile);
     int disk = 1;
     bool carryOn = true;
+    bool whole = false;
+    const int failedBefore = g_failedWrites;
+    uint64_t contentLeft = UINT64_MAX;
     mainFile.clear();
     checksumOk = false;
     progress(0, 0, 0, 1);
 
+    // Every further disk must carry the header strings of the first.
+    const TGFileInfo first(containerFile);
     std::string current = containerFile;
     ContainerTrailer trailer;
     for (;;) {
-        if (FileReadable(current)) {
-            const DiskOutcome outcome =
-                UnpackDisk(current, disk, destFolder, agentExeName, checksumOk, progress, trailer, mainFile);
-            if (outcome == DiskOutcome::BadChecksum)
-                break;
-            if (outcome == DiskOutcome::Damaged) {
-                ShowUnpackError(current + "<P><P>Unable to read the Setup File: it is damaged or incomplete!");
-                carryOn = false;
-                break;
-            }
-        }
-        if (!(trailer.Flags & FlagNextDiskFollows))
+        if (!FileReadable(current))
+            break;  // a missing first disk file (a later one was waited for at the prompt)
+        const DiskOutcome outcome =
+            UnpackDisk(current, disk, destFolder, agentExeName, checksumOk, progress, trailer, mainFile, contentLeft);
+        if (outcome == DiskOutcome::BadChecksum)
             break;
+        if (outcome == DiskOutcome::Damaged) {
+            ShowUnpackError(current + "<P><P>Unable to read the Setup File: it is damaged or incomplete!");
+            carryOn = false;
+            break;
+        }
+        if (!(trailer.Flags & FlagNextDiskFollows)) {
+            whole = true;
+            break;
+        }
         AutoPlayCancelMessage(true);
         ++disk;
         current = DiskFileName(base, disk);
-        if (forcePrompt || !FileReadable(current)) {
+        // Another setup's disk is no answer to the prompt: it is asked for again, as a missing one.
+        if (forcePrompt || !DiskPresent(current, first)) {
             EjectCD(current);
             const std::string prompt = ReplaceText(diskPrompt, "<DISK_NUM>", IntToStr(disk));
             do {
@@ -265,16 +307,21 @@ void UnpackPayload(const std::string& containerFile, const std::string& destFold
                     carryOn = false;
                     break;
                 }
-            } while (!FileReadable(current));
+            } while (!DiskPresent(current, first));
         }
         progress(1, 0, 0, 0);
         if (!carryOn)
             break;
     }
 
-    if (!carryOn)
+    // A file that could not be written leaves the setup incomplete as much as a missing disk:
+    // nothing may be started on it.
+    if (g_failedWrites != failedBefore)
+        whole = false;
+    if (!whole)
         mainFile.clear();
     TraceLine("UnCompressTime: " + IntToStr(static_cast<int64_t>(GetTickCount64() - started)) + " MS");
     TraceLine("");
     WaitPumping(0, 500);
+    return whole;
 }

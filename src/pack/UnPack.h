@@ -15,10 +15,15 @@ using ProgressFn = std::function<void(int kind, int64_t maximum, int64_t positio
 
 // Unpacks `containerFile` (the first disk file) into `destFolder`. `checksumOk` tells whether
 // every disk file read so far passed its checksum; `mainFile` receives the main file's
-// descriptor item ("Engine.exe* /a"), empty when there is none or the unpacking failed (a
-// cancelled disk prompt, a damaged disk file). Leaves an agent copy named `agentExeName` beside
-// the files when that is given. A record that does not inflate raises EZLibError.
-void UnpackPayload(const std::string& containerFile, const std::string& destFolder, const std::string& agentExeName,
+// descriptor item ("Engine.exe* /a"), empty when there is none or the unpacking failed. Leaves an
+// agent copy named `agentExeName` beside the files when that is given. True when the whole
+// payload was written; false when the unpacking stopped short or failed: a missing first disk
+// file, a failed checksum, a damaged disk file (no container, a record beyond its data, more
+// content than the container declares, a disk of another setup that the user would not
+// replace), a cancelled disk prompt, a file that could not be written. Damage and the process's
+// first failed write are shown in a message box here; a failed checksum is the caller's to tell.
+// A record that does not inflate raises EZLibError.
+bool UnpackPayload(const std::string& containerFile, const std::string& destFolder, const std::string& agentExeName,
                    bool& checksumOk, const ProgressFn& progress, const std::string& diskPrompt,
                    const std::string& diskCaption, const std::string& diskButtons, int charset, bool forcePrompt,
                    std::string& mainFile);

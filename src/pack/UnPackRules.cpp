@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "pack/PackX.h"
 #include "util/PathText.h"
 #include "util/USUB.h"
 #include "util/Utils.h"
@@ -21,11 +22,17 @@ std::string DiskFileName(const std::string& base, int disk)
 FileDescriptor ParseDescriptor(const std::string& descriptor)
 {
     FileDescriptor result;
+    // Read as a list with another first character as its delimiter, such a descriptor would
+    // name whatever file its bytes happen to spell.
+    if (descriptor.empty() || descriptor.front() != '|')
+        return result;
     if (descriptor.find('*') != std::string::npos)
         result.mainText = descriptor;
     std::string item0 = SUB::Item(descriptor, 0, "");
     const int64_t date = StrToInt64Def(SUB::Item(descriptor, 1, ""), 0);
-    result.dosDate = date >= 0 && date <= 0xFFFFFFFFLL ? static_cast<uint32_t>(date) : 0;
+    result.dosDate = date > 0 && date <= 0xFFFFFFFFLL && DosDateTimeValid(static_cast<uint32_t>(date))
+                         ? static_cast<uint32_t>(date)
+                         : 0;
     const size_t star = item0.find('*');
     if (star != std::string::npos) {
         result.mainText = item0;
@@ -33,6 +40,40 @@ FileDescriptor ParseDescriptor(const std::string& descriptor)
     }
     result.name = item0;
     return result;
+}
+
+bool DosDateTimeValid(uint32_t dosDateTime)
+{
+    const uint32_t date = dosDateTime >> 16;
+    const uint32_t time = dosDateTime & 0xFFFF;
+    const uint32_t year = 1980 + (date >> 9);
+    const uint32_t month = (date >> 5) & 0x0F;
+    const uint32_t day = date & 0x1F;
+    const uint32_t hours = time >> 11;
+    const uint32_t minutes = (time >> 5) & 0x3F;
+    const uint32_t seconds = (time & 0x1F) * 2;
+    if (month < 1 || month > 12 || day < 1 || hours > 23 || minutes > 59 || seconds > 59)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    static const uint32_t days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return day <= days[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+uint64_t DeclaredContentSize(const ContainerTrailer& trailer)
+{
+    // ReadTrailer keeps the trailer's length in TrailerLength; the entry ends at byte 32, and
+    // the length field takes the last four bytes of what was stored.
+    constexpr uint32_t entryEnd = 28 + 4;
+    if (trailer.TrailerLength < entryEnd + 4)
+        return UINT64_MAX;
+    return trailer.SpaceRequired[0];
+}
+
+bool SameSetup(const TGFileInfo& first, const TGFileInfo& disk)
+{
+    return first.LanguageTable() == disk.LanguageTable() && first.UpdateList() == disk.UpdateList() &&
+           first.DownloadList() == disk.DownloadList() && first.Trailer().HeaderCount == disk.Trailer().HeaderCount &&
+           first.Trailer().SpaceRequired == disk.Trailer().SpaceRequired;
 }
 
 std::string AgentFileName(const std::string& agentName)
@@ -103,8 +144,9 @@ void RecordInflater::Finish()
         Fail(Z_BUF_ERROR);  // the record ended in the middle of its stream
 }
 
-RecordBodySplitter::RecordBodySplitter(std::function<void(const std::string&)> onDescriptor, ByteSinkFn onContent)
-    : onDescriptor_(std::move(onDescriptor)), onContent_(std::move(onContent))
+RecordBodySplitter::RecordBodySplitter(std::function<void(const std::string&)> onDescriptor, ByteSinkFn onContent,
+                                       uint64_t contentLimit)
+    : onDescriptor_(std::move(onDescriptor)), onContent_(std::move(onContent)), contentLimit_(contentLimit)
 {
 }
 
@@ -127,8 +169,14 @@ void RecordBodySplitter::Feed(const char* data, size_t size)
         size -= nul + 1;
     }
     if (state_ == State::Content && size > 0) {
-        contentSize_ += size;
-        onContent_(data, size);
+        size_t taken = size;
+        if (size > contentLimit_ - contentSize_) {
+            taken = static_cast<size_t>(contentLimit_ - contentSize_);
+            state_ = State::Overflowed;
+        }
+        contentSize_ += taken;
+        if (taken > 0)
+            onContent_(data, taken);
     }
 }
 
@@ -155,13 +203,14 @@ RecordWalk WalkRecords(const RecordWalkCallbacks& callbacks, int64_t start, int6
         ++recordNumber;
         if (recordNumber == headerCount)
             headerEnd = position;
-        if (recordNumber > headerCount && callbacks.fileRecord)
-            callbacks.fileRecord(position - bodyLength, bodyLength, length > 0);
+        if (recordNumber > headerCount && callbacks.fileRecord &&
+            !callbacks.fileRecord(position - bodyLength, bodyLength, length > 0))
+            return RecordWalk::Stopped;
     } while (dataEnd - position > 74);
     return RecordWalk::Done;
 }
 
-void StreamRecordBody(const BodyReaderFn& read, int64_t bodyLength, bool packed, RecordBodySplitter& splitter,
+bool StreamRecordBody(const BodyReaderFn& read, int64_t bodyLength, bool packed, RecordBodySplitter& splitter,
                       size_t pieceSize)
 {
     std::unique_ptr<RecordInflater> inflater;
@@ -179,7 +228,13 @@ void StreamRecordBody(const BodyReaderFn& read, int64_t bodyLength, bool packed,
                            [&splitter](const char* data, size_t size) { splitter.Feed(data, size); });
         else
             splitter.Feed(piece.data(), n);
+        // Once the content is beyond what the payload declares, the rest is neither read nor
+        // inflated: a few megabytes of zeros can inflate to gigabytes. One piece of input
+        // inflates to at most about a thousand times its size, so the overflow costs that at most.
+        if (splitter.Overflowed())
+            return false;
     }
     if (inflater)
         inflater->Finish();
+    return true;
 }

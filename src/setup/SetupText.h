@@ -15,7 +15,7 @@
 // system leaves to applications, so no system status and no ordinary engine code looks like them;
 // their low bytes (241 to 244) stay distinct also where only 8 bits of an exit code survive.
 inline constexpr uint32_t ExitCodeBadChecksum = 0x205500F1;     // the container failed its checksum
-inline constexpr uint32_t ExitCodeIncompleteSetup = 0x205500F2; // damaged or missing disk file, cancelled disk prompt
+inline constexpr uint32_t ExitCodeIncompleteSetup = 0x205500F2; // damaged or missing disk file, failed write, cancelled prompt
 inline constexpr uint32_t ExitCodeUnpackError = 0x205500F3;     // a payload record did not inflate (or another error)
 inline constexpr uint32_t ExitCodeEngineNotStarted = 0x205500F4;// the engine's process could not be created
 inline constexpr uint32_t ExitCodeDownloadFailed = 0x205500F5;  // no connection, or the setup file did not arrive whole

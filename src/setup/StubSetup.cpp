@@ -12,7 +12,6 @@
 #include "pack/PackX.h"
 #include "pack/StubRun.h"
 #include "pack/UnPack.h"
-#include "setup/PayloadSurvey.h"
 #include "setup/SetupText.h"
 #include "ui/UMsgBox.h"
 #include "util/FileHash.h"
@@ -262,6 +261,10 @@ bool LaunchSetupEngine(const std::string& workFolder, const std::string& contain
                        const std::string& agentFileName, const std::string& extraSwitches, bool foreground)
 {
     const TGFileInfo reader(containerFile);
+    // A file without a readable container (no trailer where it should be, a wrong magic, header
+    // strings beyond the file) has nothing to unpack and nothing to ask about; it is told like a
+    // failed checksum: the setup file is not what it should be.
+    const bool hasContainer = reader.HasMagic();
     bool completed = false;
     std::string folder = workFolder;
 
@@ -273,7 +276,7 @@ bool LaunchSetupEngine(const std::string& workFolder, const std::string& contain
         folder = AlternativeWorkFolder();
     TraceLine("========= ForegroundOp=" + BoolText(foreground) + " ==========");
 
-    if (!foreground || ConfirmTempDrive(folder, containerFile, reader)) {
+    if (!foreground || !hasContainer || ConfirmTempDrive(folder, containerFile, reader)) {
         const std::string diskPrompt =
             reader.LangString("s8", "Please insert <B>DISK #<DISK_NUM></B> and press OK to continue");
         const std::string attention = reader.LangString("Attention", "Attention");
@@ -284,12 +287,14 @@ bool LaunchSetupEngine(const std::string& workFolder, const std::string& contain
         WaitPumping(1, 1000);
 
         bool checksumOk = false;
+        bool whole = false;
         std::string mainFile;
         std::string unpackError;
         bool unpackFailed = false;
         try {
-            UnpackPayload(containerFile, folder, agentFileName, checksumOk, StubProgress, diskPrompt, attention,
-                          buttons, charset, ForcePromptEnabled(), mainFile);
+            if (hasContainer)
+                whole = UnpackPayload(containerFile, folder, agentFileName, checksumOk, StubProgress, diskPrompt,
+                                      attention, buttons, charset, ForcePromptEnabled(), mainFile);
         } catch (const std::exception& e) {
             // A record that does not inflate (EZLibError, with zlib's text) or anything else that
             // stops the unpacking half-way: reported below, and the work folders still go.
@@ -305,17 +310,18 @@ bool LaunchSetupEngine(const std::string& workFolder, const std::string& contain
             ShowError(0, containerFile + "<P><P>Unable to extract the Setup File!<P><P>" + unpackError,
                       reader.LangString("Error", "Error"), buttons, charset);
             SetStubExitCode(static_cast<int>(ExitCodeUnpackError));
-        } else if (!mainFile.empty() && checksumOk) {
-            completed = RunEngine(reader, folder, mainFile, extraSwitches, foreground);
         } else if (!checksumOk) {
             const std::string badChecksum =
                 reader.LangString("s7", "Bad CRC!<P>This indicates that your setup file might be corrupted...");
             ShowError(0, badChecksum, reader.LangString("Error", "Error"), buttons, charset);
             SetStubExitCode(static_cast<int>(ExitCodeBadChecksum));
-        } else if (UnpackingFellShort(SurveyPayload(containerFile))) {
-            // The unpacking said why (a damaged disk file, the disk prompt the user cancelled);
-            // the exit code must not say the setup ran.
+        } else if (!whole) {
+            // The unpacking said why (a damaged disk file, a file it could not write), or the user
+            // cancelled a disk prompt: nothing is started on an incomplete payload, and the exit
+            // code must not say the setup ran.
             SetStubExitCode(static_cast<int>(ExitCodeIncompleteSetup));
+        } else if (!mainFile.empty()) {
+            completed = RunEngine(reader, folder, mainFile, extraSwitches, foreground);
         }
     }
 

@@ -9,7 +9,7 @@ import time
 import unittest
 import zlib
 
-from ulvtest import STUB, WIN64, WINE_RUN, WineTestCase, wait_until, windows_path
+from ulvtest import STUB, WIN64, WINE_RUN, WINEPREFIX, WineTestCase, wait_until, windows_path
 
 UNPACK = os.path.join(WIN64, "tools", "wintest", "ulvunpack.exe")
 BOXDRIVE = os.path.join(WIN64, "tools", "wintest", "ulvboxdrive.exe")
@@ -27,16 +27,21 @@ def tree(folder):
     return found
 
 
-def hand_made_container(records, stub=b"", header_count=2, checksum=1234):
-    """A container written here byte by byte: `records` are (descriptor, content, packed)."""
+def hand_made_container(records, stub=b"", header_count=2, checksum=1234, declared=None):
+    """A container written here byte by byte: `records` are (descriptor, content, packed), and
+    the trailer declares the sizes of their contents as the builder does (or a payload of one
+    file of `declared` bytes, when given): the unpacking takes no more content than that."""
     data = bytearray(stub)
     header_offset = len(data)
+    deflated = {}  # records with the same body deflate to the same bytes: done once
     for text in (b"\x02", b"|u|i.info|agent.exe|||"):
         data += struct.pack("<I", len(text)) + text
     for descriptor, content, packed in records:
         body = descriptor.encode("latin-1") + b"\0" + content
         if packed:
-            body = zlib.compress(body)
+            if body not in deflated:
+                deflated[body] = zlib.compress(body)
+            body = deflated[body]
             data += struct.pack("<i", len(body)) + body
         else:
             data += struct.pack("<i", -len(body)) + body
@@ -44,6 +49,10 @@ def hand_made_container(records, stub=b"", header_count=2, checksum=1234):
     trailer[0] = 1
     trailer[1] = header_count
     struct.pack_into("<IIII", trailer, 4, header_offset, len(records), MAGIC, checksum)
+    sizes = [len(content) for _, content, _ in records] if declared is None else [declared]
+    for k in range(9):
+        cluster = 1 if k == 0 else 256 << k
+        struct.pack_into("<I", trailer, 28 + 4 * k, sum((n + cluster - 1) // cluster * cluster for n in sizes))
     struct.pack_into("<I", trailer, 70, 74)
     return bytes(data + trailer)
 
@@ -262,8 +271,12 @@ class UnpackTests(WineTestCase):
     def test_names_outside_the_folder_are_never_written(self):
         outside = self.path("outside")
         os.makedirs(outside)
+        drive_c = os.path.join(WINEPREFIX, "drive_c")
         names = ["..\\outside\\evil1.txt", "sub\\..\\..\\outside\\evil2.txt", windows_path(outside) + "\\evil3.txt",
-                 "\\\\server\\share\\evil4.txt", "/outside/evil5.txt", "CON", "good\\..\\x.txt", "ok:stream"]
+                 "\\\\server\\share\\evil4.txt", "/outside/evil5.txt", "CON", "good\\..\\x.txt", "ok:stream",
+                 "C:\\evil6.txt", "C:evil7.txt", "\\\\?\\C:\\evil8.txt", "\\\\?\\" + windows_path(outside) + "\\evil9.txt",
+                 "evil10.txt::$DATA", "evil11.txt.", "evil12.txt ", "...\\outside\\evil13.txt", "sub.\\evil14.txt",
+                 ".. \\outside\\evil15.txt", "NUL.txt", "com1", "sub\\AUX"]
         records = [("|%s|0|" % name, b"evil", True) for name in names] + [("|good.txt|0|", b"good", True)]
         path = self.path("hostile.exe")
         with open(path, "wb") as f:
@@ -272,9 +285,14 @@ class UnpackTests(WineTestCase):
         self.assertIn("Unable to save Extracted File!", self.box())  # the first refusal only
         self.press(0)
         run.wait(60)
+        # Every name is tried (and the others refused without a message), nothing is given to
+        # start, and the unpacking says it did not write the whole payload.
+        report = self.report(run)
+        self.assertEqual((report["main"], report["whole"]), ("", "FALSE"))
         self.assertEqual(tree(self.dest), {"good.txt": b"good"})
         self.assertEqual(os.listdir(outside), [])
-        self.assertFalse(os.path.exists(self.path("evil1.txt")))
+        for folder in (self.dir, drive_c, os.path.dirname(self.dir)):
+            self.assertEqual([f for f in os.listdir(folder) if f.startswith("evil")], [], folder)
 
 
 if __name__ == "__main__":

@@ -751,6 +751,8 @@ TEST(Builder, NamesThatLeaveTheFolderOrAreInvalidOnWindowsAreRefused)
         "CON .txt",   "a.",          "a ",           "x\\...",               "a<b",
         "a>b",        "a:b",         "a\"b",         "a|b",                  "a?b",
         "a*b",        "tab\there",   "nl\nx",        ("nul\x01" "x"),
+        "\\\\?\\C:\\x",   "\\\\.\\CON",    "x::$DATA",     "x:$DATA",              "a. ",
+        "a .",        "...",         "sub.\\x",     ".. \\x",              "CONOUT$",
     };
     for (const char* name : bad)
         EXPECT_NE(RecordNameProblem(name), "") << "'" << name << "'";

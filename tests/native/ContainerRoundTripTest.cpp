@@ -10,6 +10,7 @@
 #include "pack/ContainerChecksum.h"
 #include "pack/PackToken.h"
 #include "pack/PackX.h"
+#include "pack/UnPackRules.h"
 
 namespace {
 
@@ -114,6 +115,40 @@ TEST_F(ContainerRoundTrip, HeaderCountByteZeroReadsTwoStrings)
     EXPECT_EQ(info.Trailer().HeaderCount, 2);
     EXPECT_EQ(info.AgentExeName(), "agent.exe");
     EXPECT_EQ(info.LanguageTable(), "\x02");
+}
+
+TEST_F(ContainerRoundTrip, DisksOfOneSetupAndDisksOfAnother)
+{
+    plan_.store = true;
+    plan_.chunkSize = 1000;
+    plan_.diskSize = 2500;
+    plan_.update.token.clear();  // no random scrambled token: the setups differ in sizes only
+    const TGFileInfo first = Build("setup.exe");
+    ASSERT_GE(summary_.disks, 2u);
+    const auto disk = [&](const std::string& name, uint32_t k) {
+        return TGFileInfo((dir_ / (name + ".00" + std::to_string(k))).string());
+    };
+    for (uint32_t k = 2; k <= summary_.disks; ++k) {
+        const TGFileInfo other = disk("setup.exe", k);
+        ASSERT_TRUE(other.HasMagic()) << k;
+        EXPECT_TRUE(SameSetup(first, other)) << k;
+    }
+
+    // Another setup: one byte more in a file changes the declared sizes.
+    std::ofstream(dir_ / "a.txt", std::ios::binary | std::ios::app) << 'a';
+    Build("other.exe");
+    EXPECT_FALSE(SameSetup(first, disk("other.exe", 2)));
+    // The same files, but another product's update list.
+    std::filesystem::resize_file(dir_ / "a.txt", 3000);
+    plan_.update.url = "http://127.0.0.1/another/";
+    Build("another.exe");
+    EXPECT_FALSE(SameSetup(first, disk("another.exe", 2)));
+    // Two builds with a token: each scrambles it afresh, so even the same files are told apart.
+    plan_.update = {"http://127.0.0.1/updates/", "Product.Setup.info", "agent.exe", "TOKEN", true};
+    const TGFileInfo tokenFirst = Build("token1.exe");
+    Build("token2.exe");
+    EXPECT_TRUE(SameSetup(tokenFirst, disk("token1.exe", 2)));
+    EXPECT_FALSE(SameSetup(tokenFirst, disk("token2.exe", 2)));
 }
 
 }  // namespace

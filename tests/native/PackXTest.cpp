@@ -229,48 +229,70 @@ TEST_F(PackXTest, ShortTrailerOfAnOlderLayoutLeavesMissingFieldsZero)
 
 TEST_F(PackXTest, DamagedFilesReadLikeFilesWithoutContainer)
 {
+    ContainerSpec three;
+    three.headerCountByte = 3;
+    three.download = "|http://d/|Setup.exe|1|T|9|";
     const std::string good = MakeContainer(ContainerSpec{});
-    std::vector<std::pair<std::string, std::string>> damaged;
-    {
-        std::string b = good;
-        PutU32(b, b.size() - 4, 4);  // length below 5
-        damaged.emplace_back("length 4", b);
-    }
-    {
-        std::string b = good;
-        PutU32(b, b.size() - 4, 0x7FFFFFFF);  // length beyond the file
-        damaged.emplace_back("length beyond the file", b);
-    }
-    {
-        std::string b = good;
-        PutU32(b, b.size() - 4, 0xFFFFFFF0);  // negative length
-        damaged.emplace_back("negative length", b);
-    }
-    {
-        std::string b = good;
-        PutU32(b, 248, 0x10);  // EndOfData far beyond the file
-        damaged.emplace_back("EndOfData beyond the file", b);
-    }
-    {
-        std::string b = good;
-        PutU32(b, 512, 0xFFFFFF00);  // LanguageTable count beyond the file
-        damaged.emplace_back("header count beyond the file", b);
-    }
-    {
-        std::string b = good;
-        PutU32(b, b.size() - TrailerSize + 4, 0xFFFFFFF0);  // HeaderOffset beyond the file
-        damaged.emplace_back("HeaderOffset beyond the file", b);
-    }
-    damaged.emplace_back("truncated", good.substr(0, good.size() - 30));
-    damaged.emplace_back("three bytes", "MZx");
-    damaged.emplace_back("empty", "");
+    const std::string goodThree = MakeContainer(three);
+    const size_t trailer = good.size() - TrailerSize;
+    const size_t updateCount = 512 + 4 + 1;  // the UpdateList's count, after the one-byte table
+    const size_t downloadCount = updateCount + 4 + ContainerSpec{}.update.size();
+    const auto with = [](std::string bytes, size_t at, uint32_t value) {
+        PutU32(bytes, at, value);
+        return bytes;
+    };
+    // EndOfData, high word at 248 and low word at 252.
+    const auto endingAt = [&](uint64_t eod) {
+        return with(with(good, 248, static_cast<uint32_t>(eod >> 32)), 252, static_cast<uint32_t>(eod));
+    };
+    const std::pair<std::string, std::string> damaged[] = {
+        // short files
+        {"empty", ""},
+        {"three bytes", "MZx"},
+        {"four bytes", U32(74)},
+        {"73 bytes", std::string(69, '\0') + U32(74)},
+        {"truncated", good.substr(0, good.size() - 30)},
+        {"the image alone", ExeImage()},
+        // trailer lengths
+        {"length 0", with(good, good.size() - 4, 0)},
+        {"length 4", with(good, good.size() - 4, 4)},
+        {"length -1", with(good, good.size() - 4, 0xFFFFFFFF)},
+        {"length INT32_MIN", with(good, good.size() - 4, 0x80000000)},
+        {"length beyond the file", with(good, good.size() - 4, static_cast<uint32_t>(good.size() + 1))},
+        {"length far beyond the file", with(good, good.size() - 4, 0x7FFFFFFF)},
+        // EndOfData
+        {"EndOfData beyond the file", endingAt(good.size() + 1)},
+        {"EndOfData far beyond the file", endingAt(uint64_t{0x10} << 32)},
+        {"EndOfData 3", endingAt(3)},
+        {"EndOfData inside the image", endingAt(300)},
+        {"EndOfData inside the headers", endingAt(updateCount + 6)},
+        {"EndOfData at the payload", endingAt(trailer - 7)},
+        // wrong magic
+        {"wrong magic", with(good, trailer + 12, 0x4A3B2C1E)},
+        // header string counts and their offset
+        {"LanguageTable count beyond the file", with(good, 512, 0xFFFFFF00)},
+        {"LanguageTable count into the trailer", with(good, 512, static_cast<uint32_t>(trailer - 512 - 3))},
+        {"UpdateList count beyond the file", with(good, updateCount, 0xFFFFFFF0)},
+        {"UpdateList count into the trailer", with(good, updateCount, static_cast<uint32_t>(trailer - updateCount - 3))},
+        {"DownloadList count beyond the file", with(goodThree, downloadCount, 0x7FFFFFFF)},
+        {"HeaderOffset beyond the file", with(good, trailer + 4, 0xFFFFFFF0)},
+        {"HeaderOffset inside the trailer", with(good, trailer + 4, static_cast<uint32_t>(trailer + 10))},
+    };
     for (const auto& [what, bytes] : damaged) {
         const TGFileInfo info(Write(bytes));
+        EXPECT_FALSE(info.HasMagic()) << what;
         EXPECT_EQ(info.UpdateList(), "") << what;
         EXPECT_EQ(info.LanguageTable(), "") << what;
+        EXPECT_EQ(info.DownloadList(), "") << what;
         EXPECT_EQ(info.AgentExeName(), "") << what;
-        EXPECT_FALSE(info.HasMagic() && info.UpdateList().empty() == false) << what;
+        if (what != "wrong magic") {
+            // Nothing of the located bytes is believed: every field is zero.
+            EXPECT_EQ(EncodeTrailer(info.Trailer()), EncodeTrailer(ContainerTrailer{})) << what;
+        }
     }
+    // The same files undamaged are containers: each case above breaks what it says.
+    EXPECT_TRUE(TGFileInfo(Write(good)).HasMagic());
+    EXPECT_EQ(TGFileInfo(Write(goodThree)).DownloadFileName(), "Setup.exe");
 }
 
 TEST_F(PackXTest, WrongMagicKeepsTheTrailerButNoStrings)

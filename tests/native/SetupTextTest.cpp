@@ -1,23 +1,14 @@
 // The launcher's text and decision rules (engine command line, space figures, temporary-drive
-// notice, alternative drive) and the payload survey that tells a setup with nothing to start
-// from one whose unpacking fell short.
+// notice, alternative drive).
 #include <gtest/gtest.h>
 
 #include <array>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <optional>
-#include <random>
 
 #include "TestImages.h"
-#include "builder/ContainerBuilder.h"
-#include "setup/PayloadSurvey.h"
 #include "setup/SetupText.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr double MB = 1048576.0;
 
@@ -190,136 +181,6 @@ TEST(SetupText, ExitCodesAreDistinctAndApplicationDefined)
         for (size_t j = 0; j < i; ++j)
             EXPECT_NE(codes[i] & 0xFF, codes[j] & 0xFF);  // distinct even in their low bytes
     }
-}
-
-// --- the payload survey, on containers made by the builder ------------------------------------
-
-class PayloadSurveyTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("ulv_survey_" + std::to_string(std::random_device{}()));
-        fs::create_directories(dir_);
-        std::mt19937 random(7);
-        for (const char* name : {"a.bin", "b.bin", "Engine.exe"}) {
-            std::string content(3000, '\0');
-            for (char& c : content)
-                c = static_cast<char>(random());
-            std::ofstream(dir_ / name, std::ios::binary) << content;
-            plan_.files.push_back({dir_ / name, name});
-        }
-        plan_.stubBytes = FakeStubImage();
-        plan_.mainFile = "Engine.exe";
-        plan_.mainArgs = " /a";
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string Build(const std::string& name)
-    {
-        const fs::path out = dir_ / name;
-        summary_ = builder::WriteContainerFile(plan_, out);
-        return out.string();
-    }
-    // The position of the length of the first file record (after the two header strings).
-    uint64_t FirstRecord(const std::string& bytes) const
-    {
-        uint64_t at = summary_.headerOffset;
-        for (int k = 0; k < 2; ++k)
-            at += 4 + builder::GetU32LE(bytes, at);
-        return at;
-    }
-    static std::string Read(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    static void Write(const std::string& path, const std::string& bytes)
-    {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    }
-    fs::path dir_;
-    builder::ContainerPlan plan_;
-    builder::BuildSummary summary_;
-};
-
-TEST_F(PayloadSurveyTest, SoundContainersWithAndWithoutMainFile)
-{
-    for (bool store : {false, true}) {
-        for (bool withMain : {true, false}) {
-            plan_.store = store;
-            plan_.mainFile = withMain ? std::optional<std::string>("Engine.exe") : std::nullopt;
-            plan_.mainArgs = withMain ? " /a" : "";
-            const PayloadSurvey survey = SurveyPayload(Build("setup.exe"));
-            EXPECT_TRUE(survey.complete) << store;
-            EXPECT_EQ(survey.hasMainFile, withMain) << store;
-            // With a main file the empty main text can only mean the unpacking was cut short.
-            EXPECT_EQ(UnpackingFellShort(survey), withMain) << store;
-        }
-    }
-    plan_.files.clear();
-    plan_.mainFile.reset();
-    plan_.mainArgs.clear();
-    const PayloadSurvey empty = SurveyPayload(Build("empty.exe"));
-    EXPECT_TRUE(empty.complete);
-    EXPECT_FALSE(empty.hasMainFile);
-}
-
-TEST_F(PayloadSurveyTest, DiskChainMustBeWhole)
-{
-    plan_.store = true;
-    plan_.diskSize = 6000;
-    for (bool separate : {false, true}) {
-        plan_.separateLauncher = separate;
-        const std::string out = Build("setup.exe");
-        ASSERT_GE(summary_.disks, 3u);
-        const std::string first = separate ? out + ".001" : out;
-        EXPECT_TRUE(SurveyPayload(first).complete) << separate;
-        EXPECT_TRUE(SurveyPayload(first).hasMainFile) << separate;
-
-        fs::rename(out + ".002", dir_ / "hidden");
-        EXPECT_FALSE(SurveyPayload(first).complete) << separate;
-        EXPECT_TRUE(UnpackingFellShort(SurveyPayload(first))) << separate;
-        fs::rename(dir_ / "hidden", out + ".002");
-        EXPECT_TRUE(SurveyPayload(first).complete) << separate;
-        for (const auto& entry : fs::directory_iterator(dir_))
-            if (entry.path().filename().string().rfind("setup.exe", 0) == 0)
-                fs::remove(entry.path());
-    }
-}
-
-TEST_F(PayloadSurveyTest, DamageIsNoSoundContainer)
-{
-    const std::string path = Build("setup.exe");
-    const std::string good = Read(path);
-    const uint64_t record = FirstRecord(good);
-
-    // A record that claims more bytes than the file holds.
-    std::string reaching = good;
-    builder::SetU32LE(reaching, record, 0x7FFFFFF0);
-    Write(path, reaching);
-    EXPECT_FALSE(SurveyPayload(path).complete);
-
-    // A record whose deflate data is broken right after its zlib header.
-    std::string broken = good;
-    for (size_t k = 6; k < 10; ++k)
-        broken[record + k] = '\xff';
-    Write(path, broken);
-    EXPECT_FALSE(SurveyPayload(path).complete);
-
-    // A trailer without the container's magic; a file without any container; no file.
-    std::string magic = good;
-    magic[magic.size() - builder::kTrailerLength + 12] ^= 1;
-    Write(path, magic);
-    EXPECT_FALSE(SurveyPayload(path).complete);
-    Write(path, FakeStubImage());
-    EXPECT_FALSE(SurveyPayload(path).complete);
-    EXPECT_FALSE(SurveyPayload((dir_ / "missing.exe").string()).complete);
-
-    Write(path, good);
-    EXPECT_TRUE(SurveyPayload(path).complete);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // ulvunpack: unpacks a container the way the launcher does and prints what the unpacking said.
 //   ulvunpack CONTAINER DEST [--agent NAME] [--force-prompt] [--prompt TEXT] [--quiet]
 // Prints "progress=KIND,MAX,POS,STEP" for every progress call (not with --quiet), then
-// "verdict=TRUE|FALSE", "main=TEXT" and "ms=T peakworkingset=BYTES peakprivate=BYTES"; a record
+// "verdict=TRUE|FALSE", "main=TEXT", "whole=TRUE|FALSE" (the whole payload was written) and "ms=T peakworkingset=BYTES peakprivate=BYTES"; a record
 // that does not inflate prints "zliberror=TEXT" and exits with 3.
 #include <windows.h>
 #include <psapi.h>
@@ -35,6 +35,7 @@ int main(int argc, char** argv)
     }
     bool verdict = false;
     std::string mainFile;
+    bool whole = false;
     const ProgressFn progress = [quiet](int kind, int64_t maximum, int64_t position, int64_t step) {
         if (quiet)
             return;
@@ -44,12 +45,13 @@ int main(int argc, char** argv)
     };
     const ULONGLONG started = GetTickCount64();
     try {
-        UnpackPayload(argv[1], argv[2], agent, verdict, progress, prompt, "Attention", "", 0, force, mainFile);
+        whole = UnpackPayload(argv[1], argv[2], agent, verdict, progress, prompt, "Attention", "", 0, force, mainFile);
     } catch (const EZLibError& e) {
         std::printf("zliberror=%s\n", e.what());
         return 3;
     }
-    std::printf("verdict=%s\nmain=%s\n", BoolText(verdict).c_str(), mainFile.c_str());
+    std::printf("verdict=%s\nmain=%s\nwhole=%s\n", BoolText(verdict).c_str(), mainFile.c_str(),
+                BoolText(whole).c_str());
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
     K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
