@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <mutex>
 #include <random>
 #include <string_view>
+
+#include "util/SteadyClock.h"
 
 std::string UpperCase(std::string text)
 {
@@ -116,24 +116,11 @@ std::string ReplaceAll(const std::string& text, const std::string& work, const s
     return result;
 }
 
-// One generator for the whole process, reseeded from the monotonic clock on every draw so
-// that the numbers do not repeat from one run to the next.
-struct SharedRandom {
-    std::mutex lock;
-    std::mt19937_64 engine;
-};
-
-SharedRandom& Random()
-{
-    static SharedRandom random;
-    return random;
-}
-
 uint64_t ClockSeed()
 {
     // Nanoseconds, so that two draws a few microseconds apart get different seeds; the
     // splitmix64 finaliser spreads neighbouring counts over the whole seed space.
-    uint64_t z = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    uint64_t z = SteadyClockNanoseconds();
     z += 0x9E3779B97F4A7C15ULL;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
@@ -485,10 +472,10 @@ int64_t RandomInRange(int64_t low, int64_t high)
         return low;
     // The span is taken as unsigned so that the widest range (all of int64) has no overflow.
     const uint64_t span = static_cast<uint64_t>(high) - static_cast<uint64_t>(low);
-    SharedRandom& random = Random();
-    const std::lock_guard<std::mutex> guard(random.lock);
-    random.engine.seed(ClockSeed());
-    const uint64_t offset = std::uniform_int_distribution<uint64_t>(0, span)(random.engine);
+    // A generator of its own for every draw, seeded from the monotonic clock, so that the numbers
+    // do not repeat from one run to the next; with nothing shared, threads need no lock.
+    std::mt19937_64 engine(ClockSeed());
+    const uint64_t offset = std::uniform_int_distribution<uint64_t>(0, span)(engine);
     return static_cast<int64_t>(static_cast<uint64_t>(low) + offset);
 }
 
