@@ -90,10 +90,8 @@ bool AgentCopyWanted(const std::string& agentName, const std::string& containerF
 std::string ExtractErrorDetailsText(const std::string& systemText, uint64_t dataSize, int64_t fileSize,
                                     double bytesFree)
 {
-    char free[64];
-    std::snprintf(free, sizeof free, "%.0f", bytesFree);
     return systemText + "<P>" + "  Data Size: <T>" + std::to_string(dataSize) + " Bytes<P>" + "  File Size:  <T>" +
-           std::to_string(fileSize) + " Bytes<P>" + "  Bytes Free: <T>" + free + " Bytes";
+           std::to_string(fileSize) + " Bytes<P>" + "  Bytes Free: <T>" + FixedDecimals(bytesFree, 0) + " Bytes";
 }
 
 RecordInflater::RecordInflater(size_t pieceSize) : piece_(pieceSize, '\0')

@@ -6,18 +6,24 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
-#include <stdexcept>
 #include <string>
+#include <utility>
 
 struct ContainerTrailer;
 class TGFileInfo;
 
 // A payload record that does not inflate; carries zlib's message. The only error that leaves
-// the unpacking for its caller.
-class EZLibError : public std::runtime_error {
+// the unpacking for its caller. It keeps its text itself: the standard library's runtime_error
+// would bring a second, reference-counted string implementation into every stub.
+class EZLibError : public std::exception {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EZLibError(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
 };
 
 // The first disk file's name without a final ".001"; disk k is that base, ".", k in three digits.

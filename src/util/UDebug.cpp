@@ -2,8 +2,6 @@
 
 #include "util/UDebug.h"
 
-#include <mutex>
-
 #include "util/Handles.h"
 #include "util/UDebugFormat.h"
 #include "util/Utils.h"
@@ -24,7 +22,7 @@ public:
 
     void Write(const std::string& text)
     {
-        std::lock_guard<std::mutex> lock(lock_);
+        const Lock lock(lock_);
         for (const char c : text) {
             buffer_[used_++] = c;
             if (used_ == BufferSize)
@@ -34,7 +32,7 @@ public:
 
     void EndLine()
     {
-        std::lock_guard<std::mutex> lock(lock_);
+        const Lock lock(lock_);
         for (const char c : {'\r', '\n'}) {
             buffer_[used_++] = c;
             if (used_ == BufferSize)
@@ -44,6 +42,19 @@ public:
     }
 
 private:
+    // The system's slim lock rather than std::mutex, whose POSIX thread layer would come into
+    // every stub with it.
+    class Lock {
+    public:
+        explicit Lock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+        ~Lock() { ReleaseSRWLockExclusive(&lock_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        SRWLOCK& lock_;
+    };
+
     // Called with the lock held. Without a viewer the text is simply dropped.
     void HandOver()
     {
@@ -66,7 +77,7 @@ private:
                             5000, &result);
     }
 
-    std::mutex lock_;
+    SRWLOCK lock_ = SRWLOCK_INIT;
     UINT message_;
     char buffer_[BufferSize] = {};
     size_t used_ = 0;

@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
-#include <chrono>
 #include <climits>
 #include <cmath>
-#include <cstdio>
-#include <mutex>
 #include <random>
 #include <string_view>
+#include <vector>
+
+#include "util/SteadyClock.h"
 
 std::string UpperCase(std::string text)
 {
@@ -116,24 +117,11 @@ std::string ReplaceAll(const std::string& text, const std::string& work, const s
     return result;
 }
 
-// One generator for the whole process, reseeded from the monotonic clock on every draw so
-// that the numbers do not repeat from one run to the next.
-struct SharedRandom {
-    std::mutex lock;
-    std::mt19937_64 engine;
-};
-
-SharedRandom& Random()
-{
-    static SharedRandom random;
-    return random;
-}
-
 uint64_t ClockSeed()
 {
     // Nanoseconds, so that two draws a few microseconds apart get different seeds; the
     // splitmix64 finaliser spreads neighbouring counts over the whole seed space.
-    uint64_t z = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    uint64_t z = SteadyClockNanoseconds();
     z += 0x9E3779B97F4A7C15ULL;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
@@ -212,20 +200,145 @@ std::string FormatUnits(int64_t bytes, double unit)
 
 }  // namespace
 
+namespace {
+
+// A non-negative whole number of any size, in 32-bit limbs, the lowest first; no leading zero limbs.
+using BigNumber = std::vector<uint32_t>;
+
+void MultiplySmall(BigNumber& n, uint32_t factor)
+{
+    uint64_t carry = 0;
+    for (uint32_t& limb : n) {
+        const uint64_t product = static_cast<uint64_t>(limb) * factor + carry;
+        limb = static_cast<uint32_t>(product);
+        carry = product >> 32;
+    }
+    if (carry)
+        n.push_back(static_cast<uint32_t>(carry));
+}
+
+void ShiftLeft(BigNumber& n, unsigned bits)
+{
+    if (n.empty())
+        return;
+    n.insert(n.begin(), bits / 32, 0);
+    const unsigned rest = bits % 32;
+    if (rest == 0)
+        return;
+    uint32_t carry = 0;
+    for (uint32_t& limb : n) {
+        const uint32_t next = limb >> (32 - rest);
+        limb = (limb << rest) | carry;
+        carry = next;
+    }
+    if (carry)
+        n.push_back(carry);
+}
+
+bool BitSet(const BigNumber& n, size_t bit)
+{
+    return bit / 32 < n.size() && ((n[bit / 32] >> (bit % 32)) & 1) != 0;
+}
+
+bool AnyBitBelow(const BigNumber& n, size_t bit)
+{
+    for (size_t i = 0; i < n.size() && i * 32 < bit; ++i) {
+        const size_t below = bit - i * 32;  // bits of this limb that lie below `bit`
+        const uint32_t mask = below >= 32 ? 0xFFFFFFFFu : (1u << below) - 1;
+        if (n[i] & mask)
+            return true;
+    }
+    return false;
+}
+
+BigNumber ShiftRight(const BigNumber& n, size_t bits)
+{
+    BigNumber out;
+    const size_t skip = bits / 32, rest = bits % 32;
+    for (size_t i = skip; i < n.size(); ++i) {
+        uint32_t limb = n[i] >> rest;
+        if (rest && i + 1 < n.size())
+            limb |= n[i + 1] << (32 - rest);
+        out.push_back(limb);
+    }
+    while (!out.empty() && out.back() == 0)
+        out.pop_back();
+    return out;
+}
+
+void AddOne(BigNumber& n)
+{
+    for (uint32_t& limb : n)
+        if (++limb != 0)
+            return;
+    n.push_back(1);
+}
+
+std::string DecimalDigits(BigNumber n)
+{
+    std::string reversed;
+    while (!n.empty()) {
+        uint64_t rest = 0;
+        for (size_t i = n.size(); i-- > 0;) {
+            const uint64_t part = (rest << 32) | n[i];
+            n[i] = static_cast<uint32_t>(part / 1000000000u);
+            rest = part % 1000000000u;
+        }
+        while (!n.empty() && n.back() == 0)
+            n.pop_back();
+        // Nine digits per round, fewer in the highest round: no leading zeros.
+        for (int k = 0; k < 9 && (!n.empty() || rest != 0); ++k) {
+            reversed += static_cast<char>('0' + rest % 10);
+            rest /= 10;
+        }
+    }
+    if (reversed.empty())
+        return "0";
+    return std::string(reversed.rbegin(), reversed.rend());
+}
+
+}  // namespace
+
 std::string FixedDecimals(double value, int decimals)
 {
-    // The C library's formatting: the program never changes its locale, so the point is "."
-    // (a "," from a changed locale is put right all the same). The C++ formatter would do the
-    // same but brings a large table into every stub.
-    char buf[400];  // the largest double in fixed notation has 309 digits
-    const int n = std::snprintf(buf, sizeof buf, "%.*f", decimals < 0 ? 0 : decimals > 9 ? 9 : decimals, value);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof buf)
-        return "0";
-    std::string text(buf, static_cast<size_t>(n));
-    for (char& c : text)
-        if (c == ',')
-            c = '.';
-    return text;
+    // What the C library's "%.*f" gives (the point always "."), worked out here exactly: the
+    // binary value is scaled by a power of ten in whole-number arithmetic and rounded half to
+    // even. The C library's formatter would bring its floating-point machinery into every stub.
+    const int places = decimals < 0 ? 0 : decimals > 9 ? 9 : decimals;
+    const uint64_t bits = std::bit_cast<uint64_t>(value);
+    const bool negative = (bits >> 63) != 0;
+    const int exponentField = static_cast<int>((bits >> 52) & 0x7FF);
+    const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
+    if (exponentField == 0x7FF)
+        return fraction ? "nan" : negative ? "-inf" : "inf";
+
+    // value = mantissa * 2^exponent
+    const uint64_t mantissa = exponentField == 0 ? fraction : fraction | (uint64_t{1} << 52);
+    const int exponent = (exponentField == 0 ? 1 : exponentField) - 1075;
+    BigNumber scaled;
+    if (mantissa != 0)
+        scaled = {static_cast<uint32_t>(mantissa), static_cast<uint32_t>(mantissa >> 32)};
+    while (!scaled.empty() && scaled.back() == 0)
+        scaled.pop_back();
+    for (int k = 0; k < places; ++k)
+        MultiplySmall(scaled, 10);
+    if (exponent >= 0) {
+        ShiftLeft(scaled, static_cast<unsigned>(exponent));
+    } else {
+        const size_t shift = static_cast<size_t>(-exponent);
+        const bool half = BitSet(scaled, shift - 1);
+        const bool beyondHalf = AnyBitBelow(scaled, shift - 1);
+        scaled = ShiftRight(scaled, shift);
+        if (half && (beyondHalf || BitSet(scaled, 0)))
+            AddOne(scaled);
+    }
+
+    std::string digits = DecimalDigits(scaled);
+    if (digits.size() <= static_cast<size_t>(places))
+        digits.insert(0, static_cast<size_t>(places) + 1 - digits.size(), '0');
+    if (places > 0)
+        digits.insert(digits.size() - static_cast<size_t>(places), 1, '.');
+    return negative ? "-" + digits : digits;
 }
 
 // --- search and compare ---------------------------------------------------------------------
@@ -485,10 +598,10 @@ int64_t RandomInRange(int64_t low, int64_t high)
         return low;
     // The span is taken as unsigned so that the widest range (all of int64) has no overflow.
     const uint64_t span = static_cast<uint64_t>(high) - static_cast<uint64_t>(low);
-    SharedRandom& random = Random();
-    const std::lock_guard<std::mutex> guard(random.lock);
-    random.engine.seed(ClockSeed());
-    const uint64_t offset = std::uniform_int_distribution<uint64_t>(0, span)(random.engine);
+    // A generator of its own for every draw, seeded from the monotonic clock, so that the numbers
+    // do not repeat from one run to the next; with nothing shared, threads need no lock.
+    std::mt19937_64 engine(ClockSeed());
+    const uint64_t offset = std::uniform_int_distribution<uint64_t>(0, span)(engine);
     return static_cast<int64_t>(static_cast<uint64_t>(low) + offset);
 }
 

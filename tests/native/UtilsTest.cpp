@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <climits>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -334,6 +338,61 @@ TEST(UtilsNumber, FormatKBAndMB)
         EXPECT_EQ(FormatKB(c.bytes), c.kb);
         EXPECT_EQ(FormatMB(c.bytes), c.mb);
     }
+}
+
+// FixedDecimals works the digits out itself; they must be those of the C library's "%.*f" (exact
+// binary value, rounded half to even) for every finite double and every number of places.
+TEST(UtilsNumber, FixedDecimalsAsTheCLibraryWritesThem)
+{
+    const auto library = [](double value, int places) {
+        std::vector<char> buf(400);
+        const int n = std::snprintf(buf.data(), buf.size(), "%.*f", places, value);
+        return std::string(buf.data(), static_cast<size_t>(n));
+    };
+    struct Case {
+        double value;
+        int places;
+        std::string text;
+    };
+    const Case cases[] = {
+        {0.0, 0, "0"},
+        {-0.0, 1, "-0.0"},
+        {2.5, 0, "2"},                     // a tie goes to the even neighbour
+        {3.5, 0, "4"},
+        {0.25, 1, "0.2"},
+        {0.35, 1, "0.3"},                  // 0.34999999999999997...
+        {1.005, 2, "1.00"},                // 1.00499999999999989...
+        {-0.04, 1, "-0.0"},                // the sign stays with a value that rounds to 0
+        {0.0009765625, 9, "0.000976562"},  // 2^-10, a tie at the ninth place
+        {1e21, 0, "1000000000000000000000"},
+        {4.9406564584124654e-324, 9, "0.000000000"},
+        {123456789.987654321, 3, "123456789.988"},
+        {1.5, -4, "2"},                    // places are held at 0..9
+        {1.0 / 3.0, 12, "0.333333333"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(FixedDecimals(c.value, c.places), c.text);
+    }
+
+    // Random bit patterns (every magnitude, subnormals included), everyday sizes and transfer
+    // rates, and exact fractions of 1024 (the KB figures, full of ties).
+    std::mt19937_64 gen(20261211);
+    std::vector<double> values = {std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
+                                  std::numeric_limits<double>::min(), std::numeric_limits<double>::denorm_min()};
+    while (values.size() < 3000) {
+        const double v = std::bit_cast<double>(gen());
+        if (std::isfinite(v))
+            values.push_back(v);
+    }
+    std::uniform_real_distribution<double> everyday(0.0, 1e7);
+    for (int i = 0; i < 2000; ++i)
+        values.push_back(everyday(gen));
+    for (int64_t k = 0; k < 4096; k += 7)
+        values.push_back(static_cast<double>(k) / 1024.0 + static_cast<double>(k));
+    for (const double v : values)
+        for (int places = 0; places <= 9; ++places)
+            ASSERT_EQ(FixedDecimals(v, places), library(v, places)) << places;
 }
 
 TEST(UtilsNumber, BaseToIntAndHexToInt)

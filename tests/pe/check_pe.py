@@ -66,10 +66,13 @@ def main():
     directories = optional + (96 if magic == 0x10B else 112)
     import_rva = struct.unpack_from("<I", data, directories + 8)[0]
     sections = []
+    section_sizes = []
     for i in range(sections_count):
         s = optional + optional_size + 40 * i
         virtual_size, virtual_address, raw_size, raw_pointer = struct.unpack_from("<IIII", data, s + 8)
         sections.append((virtual_address, virtual_size, raw_pointer, raw_size))
+        name = data[s:s + 8].rstrip(b"\0").decode("ascii", "replace")
+        section_sizes.append("%s=%d" % (name, raw_size))
 
     imports = []
     offset = rva_to_offset(sections, import_rva)
@@ -89,6 +92,7 @@ def main():
 
     print("%s: machine=%s subsystem=%d size=%d bytes imports=%s"
           % (args.exe, args.machine, subsystem, len(data), ", ".join(imports)))
+    print("sections (bytes in the file): " + " ".join(section_sizes))
     for p in problems:
         print("PROBLEM: " + p)
     sys.exit(1 if problems else 0)
