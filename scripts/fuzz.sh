@@ -7,14 +7,22 @@
 #
 # Usage: scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]   (default 60 s, every target)
 #   e.g. nice -n 19 bash scripts/fuzz.sh 600 > build/fuzz-campaign.log 2>&1 &
+#        scripts/fuzz.sh merge [TARGET...]
 #
-# After a campaign, fold what was found into the committed corpus, minimised:
-#   build/fuzz/fuzz/fuzz_X -merge=1 fuzz/corpus/fuzz_X.new fuzz/corpus/fuzz_X build/fuzz-corpus/fuzz_X
+# "merge" folds a campaign's finds into the committed corpus and keeps it small: first the
+# smallest inputs that reach every edge reached so far (hit counts ignored), then inputs cut to
+# 256 bytes that add hit-count features on top. The replay tests of the native tree run it all.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-seconds=${1:-60}
-shift || true
+mode=run
+if [ "${1:-}" = merge ]; then
+  mode=merge
+  shift
+else
+  seconds=${1:-60}
+  shift || true
+fi
 bash scripts/install-deps.sh
 [ -f build/fuzz/build.ninja ] || cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
@@ -24,6 +32,22 @@ if [ $# -gt 0 ]; then
   for name in "$@"; do targets+=("build/fuzz/fuzz/${name#build/fuzz/fuzz/}"); done
 else
   for target in build/fuzz/fuzz/fuzz_*; do [ -x "$target" ] && targets+=("$target"); done
+fi
+
+if [ "$mode" = merge ]; then
+  for target in "${targets[@]}"; do
+    name=$(basename "$target")
+    merged="build/fuzz-merge/$name"
+    rm -rf "$merged"
+    mkdir -p "$merged" "build/fuzz-corpus/$name" "fuzz/corpus/$name"
+    "$target" -merge=1 -use_counters=0 "$merged" "fuzz/corpus/$name" "build/fuzz-corpus/$name" > "build/fuzz-merge-$name.log" 2>&1
+    "$target" -merge=1 -max_len=256 "$merged" "fuzz/corpus/$name" "build/fuzz-corpus/$name" >> "build/fuzz-merge-$name.log" 2>&1
+    rm -rf "fuzz/corpus/$name"
+    mv "$merged" "fuzz/corpus/$name"
+    echo "$name: $(find "fuzz/corpus/$name" -type f | wc -l) inputs," \
+         "$(find "fuzz/corpus/$name" -type f -printf '%s\n' | awk '{s+=$1} END {print s+0}') bytes"
+  done
+  exit 0
 fi
 
 status=0
