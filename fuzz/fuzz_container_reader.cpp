@@ -1,11 +1,14 @@
 // Any file given to the container reader: it must never read past its trailer record, allocate
 // beyond the file, or crash, and a file it cannot trust must read like one without container.
+// The checksum that every disk file must match is summed over the same bytes.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
+#include "pack/ContainerChecksum.h"
 #include "pack/PackX.h"
 #include "util/BinFile.h"
 
@@ -14,6 +17,8 @@ namespace {
 const std::string& FuzzFile()
 {
     static const std::string path = "/tmp/ulv_fuzz_container_" + std::to_string(getpid()) + ".exe";
+    static const bool cleanup = [] { return std::atexit([] { std::remove(FuzzFile().c_str()); }) == 0; }();
+    (void)cleanup;
     return path;
 }
 
@@ -50,5 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ReadTrailer("", &file, trailer);
     (void)IsExeFile("", &file);
     (void)EndOfDataFromImage(std::string(reinterpret_cast<const char*>(data), size));
+    // Whatever the trailer says its length is.
+    (void)ContainerChecksum(path, info.Trailer().TrailerLength);
+    (void)ContainerChecksum(path, trailer.TrailerLength ^ 0x80000000u);
     return 0;
 }

@@ -183,5 +183,8 @@ InformLayout InformLayoutOf(int width, int height, bool withAddress)
 
 WindowPlace CentredPlace(int screenWidth, int screenHeight, int width, int height)
 {
-    return {(screenWidth - width) / 2, (screenHeight - height) / 2};
+    // The size comes from the INFO file and can be any 32-bit value: the difference is taken in
+    // 64 bits, and its half always fits back.
+    const auto half = [](int64_t screen, int64_t size) { return static_cast<int>((screen - size) / 2); };
+    return {half(screenWidth, width), half(screenHeight, height)};
 }

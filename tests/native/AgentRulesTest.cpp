@@ -297,4 +297,7 @@ TEST(StubAURules, InformDialogLayout)
     EXPECT_EQ(CentredPlace(1280, 1024, 360, 360).left, 460);
     EXPECT_EQ(CentredPlace(1280, 1024, 361, 360).left, 459);
     EXPECT_EQ(CentredPlace(300, 200, 361, 360).top, -80);
+    // Any size an INFO file holds: the place is still the half of the difference.
+    EXPECT_EQ(CentredPlace(1280, 1024, INT32_MIN, INT32_MAX).left, 1073742464);
+    EXPECT_EQ(CentredPlace(1280, 1024, INT32_MIN, INT32_MAX).top, -1073741311);
 }
