@@ -11,6 +11,7 @@
 #include "autoupdate/StubAURules.h"
 #include "autoupdate/StubGlobRules.h"
 #include "inet/CommUtils.h"
+#include "util/HashText.h"
 #include "util/Utils.h"
 
 namespace {
@@ -133,6 +134,19 @@ void Transfer(const uint8_t* data, size_t size)
 
 }  // namespace
 
+// A published digest, as the INFO file or a web installer holds it: empty (none), "!" (refuses
+// every file) or the 64 lower-case digits that the computed digest must equal.
+void PublishedDigest(const std::string& text)
+{
+    const std::string read = PublishedSha256(text);
+    if (!read.empty() && read != "!" && (read.size() != 64 || read.find_first_not_of("0123456789abcdef") != std::string::npos))
+        __builtin_trap();
+    if (Sha256Accepts(text, read) != (read.empty() || read != "!"))
+        __builtin_trap();
+    if (Sha256Accepts(text, "!") != read.empty())
+        __builtin_trap();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
@@ -141,5 +155,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Decisions(text, data, size);
     Texts(text, size);
     Transfer(data, size);
+    PublishedDigest(text);
     return 0;
 }
