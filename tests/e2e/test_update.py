@@ -13,10 +13,9 @@ import unittest
 from test_agent import AgentTestCase, ini, setUpModule, tearDownModule  # noqa: F401 (module fixtures)
 import test_agent
 from test_launch import ENGINE, read_bytes, read_record
-from ulvtest import SOURCE, WIN64, WINE_RUN, wait_until, windows_path
+from ulvtest import SCREENSHOTS, WIN64, WINE_RUN, wait_until, windows_path
 
 HELPER = os.path.join(WIN64, "tools", "wintest", "ulvhelperproc.exe")
-SCREENSHOTS = os.path.join(SOURCE, "build", "screenshots")
 
 
 def headed(caption, text):

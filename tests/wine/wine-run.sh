@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the test build under Wine, with the test run's own prefix (made once,
 # concurrent callers wait for it) and a display (the run's Xvfb, or a private one when none is set).
+# ULV_WINE names the loader: the 64-bit one by default; the i686 layer gives the 32-bit one, which
+# makes its prefix with the 32-bit part and starts 64-bit programs through the 64-bit loader.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -8,7 +10,10 @@ export WINEPREFIX=${ULV_WINEPREFIX:-$root/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: the stub needs neither, and their installers would wait for a person.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-wine=/usr/lib/wine/wine64
+wine=${ULV_WINE:-/usr/lib/wine/wine64}
+# Where i386 programs run through qemu-i386, Wine's 32-bit part needs the low 4 GB laid out as on
+# a 32-bit system, or it cannot map its shared user data (natively the variable is unused).
+export QEMU_RESERVED_VA=${QEMU_RESERVED_VA:-0xf7000000}
 
 if [ ! -f "$WINEPREFIX/.ulv-ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
