@@ -7,6 +7,9 @@
 # architecture) is installed too, and i386 programs are made to run: natively where the kernel
 # runs them, else through qemu-i386 registered with binfmt_misc. A machine where neither works
 # still builds and runs every other test; the i686 tests then skip and say why.
+# ULV_I386_EMULATE=1 sets qemu-i386 up even where the kernel runs i386 programs, to try the slow
+# path: binfmt_misc takes its entries before the kernel's own ELF loader, so every i386 program
+# of the machine (or of the user namespace that mounted its own binfmt_misc) then runs emulated.
 set -euo pipefail
 
 packages=(
@@ -109,7 +112,7 @@ if [ ${#missing_i386[@]} -gt 0 ]; then
   install_i386 || echo "install-deps: wine32:i386 could not be installed"
 fi
 
-if runs_i386; then
+if [ "${ULV_I386_EMULATE:-}" != 1 ] && runs_i386; then
   if [ -e "$binfmt/qemu-i386" ] && grep -qx enabled "$binfmt/qemu-i386"; then
     echo "install-deps: i386 programs run through qemu-i386"
   else

@@ -12,7 +12,7 @@ import unittest
 
 from httpserve import CertificateAuthority, FaultServer, Nginx
 from test_launch import BOXDRIVE
-from ulvtest import E2E_DIR, WINE_RUN, WINMSG, WineTestCase, wait_until, windows_path
+from ulvtest import E2E_DIR, WINE_RUN, WINMSG, WineTestCase, stretched, wait_until, windows_path
 
 SERVERS = os.path.join(E2E_DIR, "agent_servers")
 TEST_MODE_KEY = r"HKCU\Software\Dravocel\Ulvane\AutoUpdate"
@@ -152,7 +152,7 @@ class AgentTestCase(WineTestCase):
     def start_agent(self, agent, *switches, env=None):
         """Runs the plain agent to its end; returns its exit code."""
         return subprocess.run([WINE_RUN, agent, *switches], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=120, env=env).returncode
+                              stderr=subprocess.DEVNULL, timeout=stretched(120), env=env).returncode
 
     def copy_window(self, timeout=30000):
         rc, out = self.winmsg("find", self.copy_class, timeout)
@@ -207,8 +207,8 @@ class AgentTestCase(WineTestCase):
 
     def box(self, timeout=60000):
         """Caption and text of the message box on screen, line breaks as "\\n"."""
-        result = subprocess.run([WINE_RUN, BOXDRIVE, "info", str(timeout)], capture_output=True, text=True,
-                                timeout=180)
+        result = subprocess.run([WINE_RUN, BOXDRIVE, "info", str(stretched(timeout))], capture_output=True,
+                                text=True, timeout=stretched(180))
         self.assertEqual(result.returncode, 0, "no message box appeared")
         fields = {}
         for line in result.stdout.splitlines():

@@ -25,6 +25,14 @@ TRACEVIEW = os.path.join(TOOLS, "ulvtraceview.exe")
 WINE_RUN = os.path.join(SOURCE, "tests", "wine", "wine-run.sh")
 WINEPREFIX = os.environ.get("ULV_WINEPREFIX") or os.path.join(SOURCE, "build", "wineprefix")
 os.environ["ULV_WINEPREFIX"] = WINEPREFIX
+# Where i386 programs run through qemu-i386, a 32-bit process takes a minute or more to start:
+# the i686 layer then stretches every wait of the harness by this factor.
+TIME_FACTOR = float(os.environ.get("ULV_TIME_FACTOR") or 1)
+
+
+def stretched(wait):
+    """A wait (seconds or milliseconds) stretched by TIME_FACTOR."""
+    return type(wait)(wait * TIME_FACTOR)
 
 
 def windows_path(path):
@@ -57,7 +65,7 @@ def sample_product(folder, version_text="1.0", number=100):
 
 
 def wait_until(predicate, timeout=30.0, step=0.1):
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + stretched(timeout)
     while True:
         value = predicate()
         if value or time.monotonic() >= deadline:
@@ -76,7 +84,7 @@ class Run:
         self.rc = None
 
     def wait(self, timeout=120):
-        self.rc = self.proc.wait(timeout=timeout)
+        self.rc = self.proc.wait(timeout=stretched(timeout))
         return self.rc
 
     def output(self):
@@ -193,8 +201,10 @@ class WineTestCase(unittest.TestCase):
         return run
 
     def winmsg(self, *args, timeout=180):
+        if args[0] in ("find", "gone"):
+            args = (*args[:2], stretched(args[2]), *args[3:])  # how long the helper waits, in ms
         result = subprocess.run([WINE_RUN, WINMSG, *[str(a) for a in args]], capture_output=True, text=True,
-                                timeout=timeout)
+                                timeout=stretched(timeout))
         return result.returncode, result.stdout.strip()
 
     def read_text(self, path):

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the test build under Wine, with the test run's own prefix (made once,
 # concurrent callers wait for it) and a display (the run's Xvfb, or a private one when none is set).
-# ULV_WINE names the loader: the 64-bit one by default; the i686 layer gives the 32-bit one, which
-# makes its prefix with the 32-bit part and starts 64-bit programs through the 64-bit loader.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -10,7 +8,9 @@ export WINEPREFIX=${ULV_WINEPREFIX:-$root/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: the stub needs neither, and their installers would wait for a person.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-wine=${ULV_WINE:-/usr/lib/wine/wine64}
+# The 64-bit loader hands 32-bit programs to the 32-bit one (wine32), and where that is installed
+# it makes the prefix with its 32-bit part too.
+wine=/usr/lib/wine/wine64
 # Where i386 programs run through qemu-i386, Wine's 32-bit part needs the low 4 GB laid out as on
 # a 32-bit system, or it cannot map its shared user data (natively the variable is unused).
 export QEMU_RESERVED_VA=${QEMU_RESERVED_VA:-0xf7000000}

@@ -6,7 +6,7 @@ answers a check the user asked for from the local nginx, and carries out an upda
 
 The tests are those of the win64 layer (tests/e2e), a few of them, run on setups made from the
 i686 stub; the test programs around the stub stay the 64-bit ones. The layer has a Wine prefix
-(build/wineprefix-i686, made with its 32-bit part), a display (ULV_I686_DISPLAY, else one of the
+(build/wineprefix-i686, with its 32-bit part), a display (ULV_I686_DISPLAY, else one of the
 prefix's own) and folders of its own, so that it runs beside the win64 tests. Where the machine
 runs no i386 program, natively or through qemu-i386, it skips with one line saying so."""
 import os
@@ -24,6 +24,21 @@ WIN32 = os.environ.get("ULV_WIN32_DIR") or os.path.join(SOURCE, "build", "win32"
 WINE32 = "/usr/lib/wine/wine"
 SKIPPED = 77
 
+BINFMT_QEMU = "/proc/sys/fs/binfmt_misc/qemu-i386"
+
+
+def emulated():
+    """Whether i386 programs run through qemu-i386 (its binfmt_misc entry comes before the kernel's
+    own loader)."""
+    try:
+        with open(BINFMT_QEMU) as f:
+            return f.readline().strip() == "enabled"
+    except OSError:
+        return False
+
+
+if emulated():
+    os.environ.setdefault("ULV_TIME_FACTOR", "10")
 os.environ.update(ULV_STUB=os.path.join(WIN32, "src", "stub", "ulvstub.exe"),
                   ULV_WINEPREFIX=os.environ.get("ULV_I686_WINEPREFIX") or os.path.join(SOURCE, "build",
                                                                                       "wineprefix-i686"),
@@ -60,7 +75,7 @@ def setUpModule():
     # Setups made from the 64-bit stub would pass here too: the layer would test nothing new.
     assert machine(STUB) == 0x14C, "%s is no i386 program" % STUB
     started = time.monotonic()
-    subprocess.run([WINE_RUN, "--prepare"], check=True, env=dict(os.environ, ULV_WINE=WINE32))
+    subprocess.run([WINE_RUN, "--prepare"], check=True)
     print("i686: prefix %s ready after %.0f s" % (WINEPREFIX, time.monotonic() - started), file=sys.stderr)
     test_agent.setUpModule()
 
