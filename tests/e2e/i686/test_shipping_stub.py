@@ -51,7 +51,7 @@ import test_agent  # noqa: E402
 import test_launch  # noqa: E402
 import test_roles  # noqa: E402
 import test_update  # noqa: E402
-from ulvtest import STUB, WINE_RUN, WINEPREFIX, sample_product, windows_path  # noqa: E402
+from ulvtest import STUB, TOOLS, WINE_RUN, WINEPREFIX, sample_product, windows_path  # noqa: E402
 
 INSTALLED = os.path.join(WINEPREFIX, "drive_c", "Program Files", "Sample Product")
 
@@ -96,32 +96,31 @@ class SampleSetupTests(test_launch.LaunchTestCase):
         product = os.path.join(SOURCE, "samples", "product")
         payload = {os.path.relpath(os.path.join(folder, name), product): os.path.join(folder, name)
                    for folder, _, names in os.walk(product) for name in names}
-        payload["SampleProduct.exe"] = os.path.join(test_launch.WIN64, "tools", "wintest", "ulvhelperproc.exe")
+        payload["SampleProduct.exe"] = os.path.join(TOOLS, "ulvhelperproc.exe")
         for folder, _, names in os.walk(INSTALLED, topdown=False):
             for name in names:
                 os.remove(os.path.join(folder, name))
         setup = self.build("SampleSetup.exe", *sample_product(self.dir))
         work = self.work_folder(setup)
 
-        run = self.run_stub(setup, timeout=600)
+        run = self.run_stub(setup)
         self.assertEqual(run.rc, 0, self.trace.text())
         self.assertEqual(self.result(), (True, 0))
         installed = {os.path.relpath(os.path.join(folder, name), INSTALLED)
                      for folder, _, names in os.walk(INSTALLED) for name in names}
         self.assertEqual(installed, set(payload) | {"SampleProduct.original"})
         for name, source in payload.items():
-            self.assertEqual(test_launch.read_bytes(os.path.join(INSTALLED, name)), test_launch.read_bytes(source), name)
+            self.assertEqual(test_launch.read_bytes(os.path.join(INSTALLED, name)), test_launch.read_bytes(source),
+                             name)
         self.assertIn("VersionOriginal=100", self.read_text(os.path.join(INSTALLED, "SampleProduct.original")))
 
         # Wine ends the command line of a program started without arguments with a blank.
-        self.assertEqual(len(self.trace.matching(r' ==== STUB START ====> "%s" ?<' % re.escape(windows_path(setup)))), 1,
-                         self.trace.text())
-        self.assertEqual(len(self.trace.matching(r' ==== WinExec\(Engine\.exe\) >>"[^"]*\\SETUP_\d+\\DemoEngine\.exe" '
-                                                 r'/TH_ID=_\d+ /OriginExe=".*"<<')), 1, self.trace.text())
-        for name in payload:
-            self.assertEqual(len(self.trace.matching(r" DemoEngine: installed " + re.escape(name.replace("/", "\\")))),
-                             1, self.trace.text())
-        self.assertEqual(len(self.trace.matching(r" DemoEngine: completed")), 1)
+        lines = [r' ==== STUB START ====> "%s" ?<' % re.escape(windows_path(setup)),
+                 r' ==== WinExec\(Engine\.exe\) >>"[^"]*\\SETUP_\d+\\DemoEngine\.exe" /TH_ID=_\d+ /OriginExe=".*"<<']
+        lines += [r" DemoEngine: installed " + re.escape(name.replace("/", "\\")) for name in payload]
+        lines += [r" DemoEngine: completed"]
+        for line in lines:
+            self.assertEqual(len(self.trace.matching(line)), 1, line + "\n" + self.trace.text())
         self.assert_cleaned_up(work)
 
 
