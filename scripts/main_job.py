@@ -23,6 +23,7 @@ import time
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from httpserve import CertificateAuthority, Nginx  # noqa: E402
+from ulvtest import sample_product  # noqa: E402
 
 OUT = os.path.join(ROOT, "build", "main-job")
 BUILDER = os.path.join(ROOT, "build", "native", "tools", "builder", "ulvbuild")
@@ -61,26 +62,11 @@ def start_agent(*args, env=None):
                           stderr=subprocess.DEVNULL, timeout=180, env=env).returncode
 
 
-def engine_ini(folder, version_text, number):
-    """The sample engine's settings (samples/engine/DemoEngine.ini) for this version."""
-    with open(os.path.join(ROOT, "samples", "engine", "DemoEngine.ini"), "rb") as f:
-        text = f.read().decode("latin-1")
-    text = re.sub(r"(?m)^Version=.*$", "Version=" + version_text, text)
-    text = re.sub(r"(?m)^VersionNumber=.*$", "VersionNumber=%d" % number, text)
-    with open(os.path.join(folder, "DemoEngine.ini"), "wb") as f:
-        f.write(text.encode("latin-1"))
-    return os.path.join(folder, "DemoEngine.ini")
-
-
 def sample_setup(out, version_text, number, update_url):
     """The sample product's setup: its files, its program, the demo engine and the agent."""
     folder = os.path.join(OUT, "v%d" % number)
     os.makedirs(folder, exist_ok=True)
-    build("--stub", STUB, "--out", out, "--files", os.path.join(ROOT, "samples", "product"),
-          "--file", os.path.join(TOOLS, "ulvhelperproc.exe") + "=SampleProduct.exe",
-          "--file", os.path.join(TOOLS, "ulvdemoengine.exe") + "=DemoEngine.exe",
-          "--file", engine_ini(folder, version_text, number) + "=DemoEngine.ini", "--main", "DemoEngine.exe",
-          "--languages", os.path.join(ROOT, "samples", "languages.ini"),
+    build("--stub", STUB, "--out", out, *sample_product(folder, version_text, number),
           *agent_options(update_url), "--download-url", update_url, "--download-token", TOKEN)
 
 

@@ -8,19 +8,32 @@ cd "$root"
 bash scripts/install-deps.sh
 bash scripts/build.sh
 
-# One fresh Wine prefix and one display for the whole run.
+# One fresh Wine prefix and one display for the whole run, and one of each for the i686 layer,
+# which runs beside the win64 tests (it makes its prefix itself, under its own lock).
 export ULV_WINEPREFIX="$root/build/wineprefix"
-[ -d "$ULV_WINEPREFIX" ] && WINEPREFIX="$ULV_WINEPREFIX" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-rm -rf "$ULV_WINEPREFIX" "$ULV_WINEPREFIX.lock"
-xvfb_pid=""
+export ULV_I686_WINEPREFIX="$root/build/wineprefix-i686"
+end_wine() {
+  local prefix
+  for prefix in "$ULV_WINEPREFIX" "$ULV_I686_WINEPREFIX"; do
+    [ -d "$prefix" ] && WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  done
+}
+end_wine
+rm -rf "$ULV_WINEPREFIX" "$ULV_WINEPREFIX.lock" "$ULV_I686_WINEPREFIX" "$ULV_I686_WINEPREFIX.lock"
+xvfb_pids=()
 cleanup() {
-  WINEPREFIX="$ULV_WINEPREFIX" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
+  end_wine
+  [ ${#xvfb_pids[@]} -eq 0 ] || kill "${xvfb_pids[@]}" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 . scripts/xvfb.sh
 start_private_xvfb 90 120
-xvfb_pid=$XVFB_PID
+[ -z "$XVFB_PID" ] || xvfb_pids+=("$XVFB_PID")
+run_display=${DISPLAY:-}
+unset DISPLAY
+start_private_xvfb 121 150
+[ -z "$XVFB_PID" ] || xvfb_pids+=("$XVFB_PID")
+export ULV_I686_DISPLAY=${DISPLAY:-} DISPLAY=$run_display
 
 tests/wine/wine-run.sh --prepare
 

@@ -12,9 +12,9 @@ import unittest
 
 from httpserve import CertificateAuthority, FaultServer, Nginx
 from test_launch import BOXDRIVE
-from ulvtest import SOURCE, WINE_RUN, WINMSG, WineTestCase, wait_until, windows_path
+from ulvtest import E2E_DIR, WINE_RUN, WINMSG, WineTestCase, stretched, wait_until, windows_path
 
-SERVERS = os.path.join(SOURCE, "build", "e2e", "agent_servers")
+SERVERS = os.path.join(E2E_DIR, "agent_servers")
 TEST_MODE_KEY = r"HKCU\Software\Dravocel\Ulvane\AutoUpdate"
 WM_SHUTDOWN, WM_AGENTMSG = 1123, 1125
 NOT_HIGHER = "3 - New version is not higher then old version"
@@ -152,7 +152,7 @@ class AgentTestCase(WineTestCase):
     def start_agent(self, agent, *switches, env=None):
         """Runs the plain agent to its end; returns its exit code."""
         return subprocess.run([WINE_RUN, agent, *switches], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=120, env=env).returncode
+                              stderr=subprocess.DEVNULL, timeout=stretched(120), env=env).returncode
 
     def copy_window(self, timeout=30000):
         rc, out = self.winmsg("find", self.copy_class, timeout)
@@ -207,8 +207,8 @@ class AgentTestCase(WineTestCase):
 
     def box(self, timeout=60000):
         """Caption and text of the message box on screen, line breaks as "\\n"."""
-        result = subprocess.run([WINE_RUN, BOXDRIVE, "info", str(timeout)], capture_output=True, text=True,
-                                timeout=180)
+        result = subprocess.run([WINE_RUN, BOXDRIVE, "info", str(stretched(timeout))], capture_output=True,
+                                text=True, timeout=stretched(180))
         self.assertEqual(result.returncode, 0, "no message box appeared")
         fields = {}
         for line in result.stdout.splitlines():
@@ -286,18 +286,21 @@ class AgentTests(AgentTestCase):
         self.assertEqual(silent.notes(), [])
         self.assertEqual(self.info_requests(), 1)
 
-    def test_requested_check_asks_and_tells_the_outcome(self):
-        # The settings reader trims the blanks around values: the parts are marked instead.
-        question = "Look for news of Sample.[server]Now?"
-        cases = [
+    @staticmethod
+    def requested_check_cases():
+        return [
             # name, update folder, DVX, answer, box expected after the check (caption, text)
             ("developer", None, "994", 0, ("Attention", "Nothing new.\n\n(%s)   " % NOT_HIGHER)),
             ("user", None, None, 0, ("Attention", "Nothing new.")),
             ("error page", fault.url + "errorpage", None, 0, ("Error", "404 File Not Found...")),
             ("declined", fault.url + "plain", None, 1, None),
         ]
+
+    def test_requested_check_asks_and_tells_the_outcome(self):
+        # The settings reader trims the blanks around values: the parts are marked instead.
+        question = "Look for news of Sample.[server]Now?"
         fault.files["Prog.info"] = b"[NewSetup]\r\nVersionNew=9\r\n"
-        for number, (name, url, dvx, button, outcome) in enumerate(cases):
+        for number, (name, url, dvx, button, outcome) in enumerate(self.requested_check_cases()):
             with self.subTest(name):
                 agent = self.agent(url, folder="agent%d" % number, ProbeSecondsLast=12345, s21="Nothing new.",
                                    s22="Look for news of PROG_NAME.", s23="[server]", s24="Now?")

@@ -10,9 +10,8 @@ import time
 import unittest
 
 from test_launch import BOXDRIVE, LaunchTestCase
-from ulvtest import BUILDER, SOURCE, STUB, WIN64, WINE_RUN, wait_until, windows_path
+from ulvtest import BUILDER, E2E_DIR, SCREENSHOTS, STUB, WIN64, WINE_RUN, wait_until, windows_path
 
-SCREENSHOTS = os.path.join(SOURCE, "build", "screenshots")
 WINDOWS_BUILDER = os.path.join(WIN64, "tools", "builder", "ulvbuild.exe")
 
 RUSSIAN = "\n".join([
@@ -195,7 +194,7 @@ class CodePageWineTests(LaunchTestCase):
 
     def test_cyrillic_entry_shows_its_box_in_russian(self):
         self.assertTrue(os.environ.get("DISPLAY"), "the screenshot needs the test run's display")
-        russia = RussianSystem(os.path.join(SOURCE, "build", "e2e", "codepage_locales"))
+        russia = RussianSystem(os.path.join(E2E_DIR, "codepage_locales"))
         self.assertTrue(russia.available(), "no ru_RU locale could be compiled (localedef and the locale sources "
                         "of Debian's 'locales' package are needed)")
         lang = self.path("russian.ini")

@@ -7,10 +7,10 @@ import os
 import unittest
 
 from httpserve import FIXED_DATE, TestServers
-from ulvtest import SOURCE, WIN64, WineTestCase, wait_until, windows_path
+from ulvtest import E2E_DIR, WIN64, WineTestCase, wait_until, windows_path
 
 HTTP = os.path.join(WIN64, "tools", "wintest", "ulvhttp.exe")
-SERVERS = os.path.join(SOURCE, "build", "e2e", "download_servers")
+SERVERS = os.path.join(E2E_DIR, "download_servers")
 
 servers = TestServers(SERVERS)
 nginx = fault = None

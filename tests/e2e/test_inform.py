@@ -10,9 +10,8 @@ import unittest
 from test_agent import AgentTestCase, ini, setUpModule, tearDownModule  # noqa: F401 (module fixtures)
 import test_agent
 from test_launch import BOXDRIVE, ENGINE
-from ulvtest import BUILDER, SOURCE, WINE_RUN, wait_until, windows_path
+from ulvtest import BUILDER, SCREENSHOTS, WINE_RUN, wait_until, windows_path
 
-SCREENSHOTS = os.path.join(SOURCE, "build", "screenshots")
 DIALOG = "URichEditBox"
 
 

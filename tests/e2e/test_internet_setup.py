@@ -12,11 +12,10 @@ import unittest
 from httpserve import TestServers
 from signing import TestSigner
 from test_launch import BOXDRIVE, LaunchTestCase, read_bytes
-from ulvtest import SOURCE, WINE_RUN, wait_until, wine_temp_dir, windows_path
+from ulvtest import E2E_DIR, SCREENSHOTS, WINE_RUN, wait_until, wine_temp_dir, windows_path
 
-SERVERS = os.path.join(SOURCE, "build", "e2e", "internet_setup_servers")
-SIGNER = TestSigner(os.path.join(SOURCE, "build", "e2e", "signing"))
-SCREENSHOTS = os.path.join(SOURCE, "build", "screenshots")
+SERVERS = os.path.join(E2E_DIR, "internet_setup_servers")
+SIGNER = TestSigner(os.path.join(E2E_DIR, "signing"))
 MAGIC = 0x4A3B2C1D
 EXIT_DOWNLOAD_FAILED = 0x205500F5
 EXIT_FOREIGN_SETUP = 0x205500F6

@@ -8,11 +8,10 @@ import tempfile
 import time
 import unittest
 
-from ulvtest import SOURCE, WIN64, WINE_RUN, WineTestCase
+from ulvtest import SCREENSHOTS, WIN64, WINE_RUN, WineTestCase
 
 PROBE = os.path.join(WIN64, "tools", "wintest", "ulvmsgbox.exe")
 DRIVER = os.path.join(WIN64, "tools", "wintest", "ulvboxdrive.exe")
-SCREENSHOTS = os.path.join(SOURCE, "build", "screenshots")
 GERMAN = "|&OK|&Abbrechen|&Ja|&Nein|&Abbrechen|&Wiederholen|&Ignorieren|"
 VK_RETURN, VK_ESCAPE, VK_LEFT = 0x0D, 0x1B, 0x25
 BAND = (0, 78, 152)

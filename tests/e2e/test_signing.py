@@ -9,9 +9,9 @@ import unittest
 from signing import TestSigner
 from test_agent import AgentTestCase, setUpModule, tearDownModule  # noqa: F401 (module fixtures)
 from test_launch import LaunchTestCase, read_bytes
-from ulvtest import SOURCE
+from ulvtest import E2E_DIR
 
-SIGNER = TestSigner(os.path.join(SOURCE, "build", "e2e", "signing"))
+SIGNER = TestSigner(os.path.join(E2E_DIR, "signing"))
 
 
 def end_of_data(image):

@@ -15,11 +15,10 @@ from test_agent import AgentTestCase, ini, setUpModule, tearDownModule  # noqa: 
 import test_agent
 from signing import TestSigner
 from test_launch import ENGINE, read_bytes, read_record
-from ulvtest import SOURCE, WIN64, WINE_RUN, wait_until, windows_path
+from ulvtest import E2E_DIR, SCREENSHOTS, WIN64, WINE_RUN, wait_until, windows_path
 
 HELPER = os.path.join(WIN64, "tools", "wintest", "ulvhelperproc.exe")
-SCREENSHOTS = os.path.join(SOURCE, "build", "screenshots")
-SIGNER = TestSigner(os.path.join(SOURCE, "build", "e2e", "signing"))
+SIGNER = TestSigner(os.path.join(E2E_DIR, "signing"))
 
 
 def headed(caption, text):

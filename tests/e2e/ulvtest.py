@@ -14,14 +14,25 @@ import unittest
 SOURCE = os.environ.get("ULV_SOURCE_DIR") or os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 WIN64 = os.environ.get("ULV_WIN64_DIR") or os.path.join(SOURCE, "build", "win64")
 BUILDER = os.environ.get("ULV_BUILDER") or os.path.join(SOURCE, "build", "native", "tools", "builder", "ulvbuild")
-STUB = os.path.join(WIN64, "src", "stub", "ulvstub.exe")
-WINMSG = os.path.join(WIN64, "tools", "wintest", "ulvwinmsg.exe")
-TRACEVIEW = os.path.join(WIN64, "tools", "wintest", "ulvtraceview.exe")
+# The stub that setups are made from; the i686 layer (tests/e2e/i686) gives the shipping one, and
+# keeps its folders, servers and screenshots apart, as it runs beside the win64 tests.
+STUB = os.environ.get("ULV_STUB") or os.path.join(WIN64, "src", "stub", "ulvstub.exe")
+E2E_DIR = os.environ.get("ULV_E2E_DIR") or os.path.join(SOURCE, "build", "e2e")
+SCREENSHOTS = os.environ.get("ULV_SCREENSHOTS") or os.path.join(SOURCE, "build", "screenshots")
+TOOLS = os.path.join(WIN64, "tools", "wintest")
+WINMSG = os.path.join(TOOLS, "ulvwinmsg.exe")
+TRACEVIEW = os.path.join(TOOLS, "ulvtraceview.exe")
 WINE_RUN = os.path.join(SOURCE, "tests", "wine", "wine-run.sh")
 WINEPREFIX = os.environ.get("ULV_WINEPREFIX") or os.path.join(SOURCE, "build", "wineprefix")
 os.environ["ULV_WINEPREFIX"] = WINEPREFIX
+# Where i386 programs run through qemu-i386, a 32-bit process takes a minute or more to start:
+# the i686 layer then stretches every wait of the harness by this factor.
+TIME_FACTOR = float(os.environ.get("ULV_TIME_FACTOR") or 1)
 
 
+def stretched(wait):
+    """A wait (seconds or milliseconds) stretched by TIME_FACTOR."""
+    return type(wait)(wait * TIME_FACTOR)
 
 
 def windows_path(path):
@@ -36,8 +47,25 @@ def wine_temp_dir():
     return os.path.join(users, pwd.getpwuid(os.getuid()).pw_name, "Temp")
 
 
+def sample_product(folder, version_text="1.0", number=100):
+    """The builder's arguments for the sample product's setup (samples/): its files, its program,
+    the demo engine, and the engine's settings for this version, written into `folder`."""
+    with open(os.path.join(SOURCE, "samples", "engine", "DemoEngine.ini"), "rb") as f:
+        text = f.read().decode("latin-1")
+    text = re.sub(r"(?m)^Version=.*$", "Version=" + version_text, text)
+    text = re.sub(r"(?m)^VersionNumber=.*$", "VersionNumber=%d" % number, text)
+    settings = os.path.join(folder, "DemoEngine.ini")
+    with open(settings, "wb") as f:
+        f.write(text.encode("latin-1"))
+    return ["--files", os.path.join(SOURCE, "samples", "product"),
+            "--file", os.path.join(TOOLS, "ulvhelperproc.exe") + "=SampleProduct.exe",
+            "--file", os.path.join(TOOLS, "ulvdemoengine.exe") + "=DemoEngine.exe",
+            "--file", settings + "=DemoEngine.ini", "--main", "DemoEngine.exe",
+            "--languages", os.path.join(SOURCE, "samples", "languages.ini")]
+
+
 def wait_until(predicate, timeout=30.0, step=0.1):
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + stretched(timeout)
     while True:
         value = predicate()
         if value or time.monotonic() >= deadline:
@@ -56,7 +84,7 @@ class Run:
         self.rc = None
 
     def wait(self, timeout=120):
-        self.rc = self.proc.wait(timeout=timeout)
+        self.rc = self.proc.wait(timeout=stretched(timeout))
         return self.rc
 
     def output(self):
@@ -108,9 +136,8 @@ class WineTestCase(unittest.TestCase):
     trace_viewer = True
 
     def setUp(self):
-        base = os.path.join(SOURCE, "build", "e2e")
-        os.makedirs(base, exist_ok=True)
-        self.dir = tempfile.mkdtemp(prefix=self.id().split(".")[-1] + "_", dir=base)
+        os.makedirs(E2E_DIR, exist_ok=True)
+        self.dir = tempfile.mkdtemp(prefix=self.id().split(".")[-1] + "_", dir=E2E_DIR)
         self.runs = []
         self.trace = Trace(self.path("trace.txt"))
         self.viewer = None
@@ -174,8 +201,10 @@ class WineTestCase(unittest.TestCase):
         return run
 
     def winmsg(self, *args, timeout=180):
+        if args[0] in ("find", "gone"):
+            args = (*args[:2], stretched(args[2]), *args[3:])  # how long the helper waits, in ms
         result = subprocess.run([WINE_RUN, WINMSG, *[str(a) for a in args]], capture_output=True, text=True,
-                                timeout=timeout)
+                                timeout=stretched(timeout))
         return result.returncode, result.stdout.strip()
 
     def read_text(self, path):

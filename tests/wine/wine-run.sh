@@ -8,7 +8,12 @@ export WINEPREFIX=${ULV_WINEPREFIX:-$root/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: the stub needs neither, and their installers would wait for a person.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# The 64-bit loader hands 32-bit programs to the 32-bit one (wine32), and where that is installed
+# it makes the prefix with its 32-bit part too.
 wine=/usr/lib/wine/wine64
+# Where i386 programs run through qemu-i386, Wine's 32-bit part needs the low 4 GB laid out as on
+# a 32-bit system, or it cannot map its shared user data (natively the variable is unused).
+export QEMU_RESERVED_VA=${QEMU_RESERVED_VA:-0xf7000000}
 
 if [ ! -f "$WINEPREFIX/.ulv-ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
