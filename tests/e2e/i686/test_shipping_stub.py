@@ -134,7 +134,12 @@ class AgentTests(selected(test_agent.AgentTests, "test_requested_check_asks_and_
         return [case for case in test_agent.AgentTests.requested_check_cases() if case[0] == "user"]
 
 
-UpdateTests = selected(test_update.UpdateTests, "test_update_closes_the_product_installs_and_restarts_both")
+# Under qemu-user the agent's copy stopped at its first message box in two runs of three (never
+# where i386 programs run natively), and each of the update's dozen 32-bit processes takes a
+# minute and more to start: the update is left to machines that run i386 programs themselves.
+UpdateTests = unittest.skipIf(emulated(), "i686 update under qemu-i386 emulation: runs only where i386 "
+                                          "programs run natively")(
+    selected(test_update.UpdateTests, "test_update_closes_the_product_installs_and_restarts_both"))
 
 
 if __name__ == "__main__":
