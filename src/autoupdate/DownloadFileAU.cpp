@@ -79,7 +79,7 @@ bool DownloadFileAU(const std::string& address, const std::string& file, uint8_t
         // A local or network folder (and the test mode's folder).
         const int64_t size = FileSizeByName(source);
         if (size > 0 && static_cast<uint64_t>(size) > limit) {
-            error = source + " --- File too large: more than " + IntToStr(static_cast<int64_t>(limit)) + " bytes";
+            error = DownloadTooLargeText(source, limit);
         } else if (kind == KindInfoFile) {
             content = ReadFilePart(source, 0, 0);
             fetched = true;

@@ -112,12 +112,6 @@ std::string ReadFailureDetail()
     return detail.empty() ? std::string() : " (" + detail + ")";
 }
 
-// The failure of a body beyond what its caller allowed.
-std::string TooLargeText(const std::string& displayName, uint64_t limit)
-{
-    return displayName + " --- File too large: more than " + IntToStr(static_cast<int64_t>(limit)) + " bytes";
-}
-
 // Where the body goes: a file kept open for the whole transfer (created on the first block, so a
 // body that never starts leaves no file), or memory.
 class BodySink {
@@ -321,6 +315,11 @@ std::string LastResponseText()
     return std::string(buffer, length < sizeof buffer ? length : sizeof buffer - 1).c_str();
 }
 
+std::string DownloadTooLargeText(const std::string& name, uint64_t limit)
+{
+    return name + " --- File too large: more than " + IntToStr(static_cast<int64_t>(limit)) + " bytes";
+}
+
 std::string TemporaryDownloadName(const std::string& localFile, uint32_t size, uint32_t stamp)
 {
     return localFile + "." + IntToStr(static_cast<uint32_t>(size + stamp));
@@ -362,7 +361,7 @@ void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, 
             } else if (size == 0) {
                 error = url + " --- File Not Found !";
             } else if (limit > 0 && sizeKnown && size > limit) {
-                error = TooLargeText(displayName, limit);
+                error = DownloadTooLargeText(displayName, limit);
             } else {
                 if (reinterpret_cast<UINT_PTR>(progressWindow) > 10)
                     ShowWindow(progressWindow, SW_SHOW);
@@ -396,7 +395,7 @@ void HTTP_DownloadFile_Incremental(HWND progressWindow, const std::string& url, 
                     if (ok) {
                         received += read;
                         if (limit > 0 && received > limit) {
-                            error = TooLargeText(displayName, limit);
+                            error = DownloadTooLargeText(displayName, limit);
                             tooLarge = true;
                             read = 0;
                         } else if (read > 0 && !sink.Append(buffer.data(), read)) {

@@ -98,6 +98,8 @@ uint32_t StatusCode(HINTERNET request);
 uint32_t LastModifiedStamp(HINTERNET request);
 // The server's last response text; empty when there is none.
 std::string LastResponseText();
+// The failure of a file (`name`) beyond the `limit` its caller allowed, from a server or a folder.
+std::string DownloadTooLargeText(const std::string& name, uint64_t limit);
 // The temporary name of a download to disk: local file + "." + (size + stamp) as unsigned 32-bit.
 std::string TemporaryDownloadName(const std::string& localFile, uint32_t size, uint32_t stamp);
 // Block size for a file of `size` bytes: a tenth of it, within 1..8192.

@@ -110,17 +110,3 @@ std::string FileSha256(const std::string& path)
     }
     return hash.Finish();
 }
-
-std::string BytesSha256(const std::string& bytes)
-{
-    Sha256 hash;
-    size_t done = 0;
-    // CNG takes 32-bit lengths; memory blocks are fed in pieces well below that.
-    while (done < bytes.size()) {
-        const size_t piece = bytes.size() - done < 0x10000000 ? bytes.size() - done : 0x10000000;
-        if (!hash.Add(bytes.data() + done, static_cast<DWORD>(piece)))
-            return std::string();
-        done += piece;
-    }
-    return hash.Finish();
-}

@@ -7,6 +7,3 @@
 // The file's SHA-256 as 64 lower-case hexadecimal digits; empty when the file cannot be read or
 // the system cannot hash.
 std::string FileSha256(const std::string& path);
-
-// The same for bytes held in memory.
-std::string BytesSha256(const std::string& bytes);
